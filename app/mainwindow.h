@@ -1,0 +1,90 @@
+#pragma once
+
+#include "logwriter.h"
+#include "settings.h"
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QTimer;
+class QUdpSocket;
+
+namespace Ui {
+class TMainWindow;
+}
+
+// The program's one window and the owner of everything that lives at run time.
+class TMainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    enum SnmpStates { SnmpStopped = 0, SnmpStopping = 1, SnmpStarting = 2, SnmpReceiving = 3 };
+
+    explicit TMainWindow(QWidget *parent = nullptr);
+    ~TMainWindow() override;
+
+    void showTrayMessage(const QString &title, const QString &text);
+
+protected:
+    bool event(QEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+    void changeEvent(QEvent *e) override;
+
+private slots:
+    // The order of these slots is the order of the window's meta-object table.
+    void on_actionColDesc_triggered();
+    void on_actionLogDir_triggered();
+    void on_actionClear_triggered();
+    void on_actionLog_triggered();
+    void on_actionAbout_triggered();
+    void onQueue();
+    void on_actionSettings_triggered();
+    void onSnmp(QString aLogStr, int aTrapType);
+    void onSystrayIconMessageClicked();
+    void onSystrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+    void startSnmp();
+    void onStopSnmp();
+    void onStartSnmp();
+    void onReadSyslogDatagram();
+    void on_actionStartStop_triggered();
+
+private:
+    void createStatusBar();
+    void centerOnDesktop();
+    void initTrapLibrary();
+    void setIdentity();
+    void createTray();
+    void toggleFromTray();
+
+    void stopSnmp();
+    void updateStartStopAction();
+    void startSyslog();
+    void stopSyslog();
+    void processSyslogDatagram(const QByteArray &datagram);
+
+    void outputEvent(const QString &title, const QString &line);
+    void writeLog(const char *bytes, int length);
+    void rotateLog();
+
+    Ui::TMainWindow *ui;
+    TSettings settings;
+    QUdpSocket *syslogSocket = nullptr;
+    qint32 snmpState = SnmpStopped;
+    bool syslogRunning = false;
+    QTimer *snmpStartTimer = nullptr;
+    qint32 snmpStartPolls = 0;
+    QLabel *snmpStatusLabel = nullptr;
+    QLabel *syslogStatusLabel = nullptr;
+    QAction *showAction = nullptr;
+    QAction *exitAction = nullptr;
+    QSystemTrayIcon *trayIcon = nullptr;
+    QMenu *trayMenu = nullptr;
+    QTimer *queueTimer = nullptr;
+    quint8 logShareMode = 0;
+    // Lines that could not be stored yet, and the mechanics of getting them stored.
+    TLogWriter logWriter;
+};

@@ -1,0 +1,56 @@
+#include "settings.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+QString defaultDataDir()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QDir::toNativeSeparators(documents + QDir::separator() + "Norvane" + QDir::separator() + "Ventrix");
+}
+
+void loadSettings(TSettings &s)
+{
+    QSettings settings;
+    s.SnmpPort = settings.value("SnmpPort", 162).toInt();
+    s.SyslogPort = settings.value("SyslogPort", 514).toInt();
+    s.AutoStart = settings.value("AutoStart", 0).toBool();
+    s.minimizeStart = settings.value("minimizeStart", 0).toBool();
+    s.SnmpEnable = settings.value("SnmpEnable", 1).toBool();
+    s.SyslogEnable = settings.value("SyslogEnable", 1).toBool();
+    s.InputsEnable = settings.value("InputsEnable", 1).toBool();
+    s.SensorsEnable = settings.value("SensorsEnable", 1).toBool();
+    s.LinkupEnable = settings.value("LinkupEnable", 1).toBool();
+    s.StartupEnable = settings.value("StartupEnable", 1).toBool();
+    s.AlarmsEnable = settings.value("AlarmsEnable", 1).toBool();
+    s.UnknownEnable = settings.value("UnknownEnable", 0).toBool();
+    const QString dataDir = defaultDataDir();
+    s.DataDir = settings.value("DataDir", dataDir).toString();
+    s.DataFile = settings.value("DataFile", "log.txt").toString();
+    s.BalloonEnable = settings.value("BalloonEnable", 1).toBool();
+
+    if (!QDir(s.DataDir).exists())
+        QDir().mkpath(s.DataDir);
+}
+
+void saveSettings(const TSettings &s)
+{
+    QSettings settings;
+    settings.setValue("SnmpPort", s.SnmpPort);
+    settings.setValue("SyslogPort", s.SyslogPort);
+    settings.setValue("AutoStart", s.AutoStart);
+    settings.setValue("minimizeStart", s.minimizeStart);
+    settings.setValue("SnmpEnable", s.SnmpEnable);
+    settings.setValue("SyslogEnable", s.SyslogEnable);
+    settings.setValue("InputsEnable", s.InputsEnable);
+    settings.setValue("SensorsEnable", s.SensorsEnable);
+    settings.setValue("LinkupEnable", s.LinkupEnable);
+    settings.setValue("StartupEnable", s.StartupEnable);
+    settings.setValue("AlarmsEnable", s.AlarmsEnable);
+    settings.setValue("UnknownEnable", s.UnknownEnable);
+    settings.setValue("DataDir", s.DataDir);
+    settings.setValue("DataFile", s.DataFile);
+    settings.setValue("BalloonEnable", s.BalloonEnable);
+    settings.sync();
+}

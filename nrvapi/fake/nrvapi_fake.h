@@ -1,0 +1,31 @@
+#pragma once
+
+// A trap library stand-in for tests of the code that drives the library: the test
+// decides what start and status return and reads back every call made.
+
+#include "nrvapi.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace NrvFake {
+
+// Forgets every recorded call and restores the defaults (start succeeds, status confirms
+// on the first poll).
+void reset();
+// What nrvStart returns.
+void setStartResult(int result);
+// nrvStatus returns -1 for the first (n - 1) polls after each start and 0 from the n-th on;
+// n = 0 means never.
+void setConfirmOnPoll(int n);
+// Every call in order, as "name" or "name(args)".
+std::vector<std::string> calls();
+// The callbacks last registered with nrvSetCallbacks.
+TrapCallbackTable callbacks();
+// Polls since the last start.
+int polls();
+// Runs inside nrvShutdown, so a test can look at the world as the library sees it then.
+void setShutdownHook(std::function<void()> hook);
+
+} // namespace NrvFake

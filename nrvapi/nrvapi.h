@@ -1,0 +1,185 @@
+/**
+ * @file nrvapi.h
+ * @brief The trap library: SNMP notification reception and decoding.
+ *
+ * The library receives SNMP notifications (SNMPv1 Trap-PDU, SNMPv2c Trap and
+ * InformRequest) on one UDP port, names them with the MIB modules of the folder
+ * it is handed, and reports each one through one callback of its kind, on a
+ * thread of its own.
+ *
+ * All functions are called from one thread (the program's main thread). They
+ * return -1 on failure; any other value means success. Texts are NUL-terminated
+ * 8-bit strings that need only live for the duration of the call.
+ *
+ * Call order: nrvInit(), nrvSetMibDirectory(), then any number of
+ * nrvStart() / nrvStatus() / nrvInitCallbackTable() / nrvSetCallbacks() /
+ * nrvStop() rounds, and nrvShutdown() last of all. No callback runs after
+ * nrvShutdown() has returned.
+ *
+ * Records passed to the callbacks live only until the callback returns. Every
+ * text field is NUL-terminated within its size and never cut inside a UTF-8
+ * sequence; every number is a 32-bit value in host byte order (little-endian on
+ * every platform the program is built for).
+ */
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(NRVAPI_BUILDING)
+#define NRVAPI_EXPORT __declspec(dllexport)
+#else
+#define NRVAPI_EXPORT __declspec(dllimport)
+#endif
+#else
+#define NRVAPI_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** A notification of no known kind (linkDown, authenticationFailure, other enterprises, ...). */
+typedef struct UnknownTrapRecord {
+    /** Sender address, one space and the notification's OID as the MIB modules name it. */
+    char sender[144];
+    /** sysUpTime.0 (v1: time-stamp) in hundredths of a second. */
+    uint32_t uptime;
+} UnknownTrapRecord;
+
+/** coldStart/warmStart (startup) and linkUp (linkup) notifications. */
+typedef struct ShortTrapRecord {
+    char sender[16]; /**< dotted IPv4 sender address */
+    uint32_t uptime; /**< hundredths of a second */
+} ShortTrapRecord;
+
+/** nmBinaryInputChange. */
+typedef struct BinaryInputTrapRecord {
+    char sender[16];        /**< dotted IPv4 sender address */
+    char mac[18];           /**< nmDeviceMac as "aa:bb:cc:dd:ee:ff" */
+    char deviceName[130];   /**< nmDeviceName */
+    uint32_t uptime;        /**< hundredths of a second */
+    uint32_t channelIndex;  /**< nmChannelIndex */
+    char reserved[8];       /**< zero */
+    char channelName[100];  /**< nmChannelName */
+    char inputValue[100];   /**< nmInputValue */
+    char channelState[100]; /**< nmChannelState */
+} BinaryInputTrapRecord;
+
+/** nmSensorChange. */
+typedef struct SensorTrapRecord {
+    char sender[16];        /**< dotted IPv4 sender address */
+    char mac[18];           /**< nmDeviceMac as "aa:bb:cc:dd:ee:ff" */
+    char deviceName[130];   /**< nmDeviceName */
+    uint32_t uptime;        /**< hundredths of a second */
+    uint32_t channelIndex;  /**< nmChannelIndex */
+    char reserved[20];      /**< zero */
+    int32_t value;          /**< nmSensorValue, tenths of the unit */
+    char channelName[100];  /**< nmChannelName */
+    char channelState[100]; /**< nmChannelState */
+    char unit[100];         /**< nmSensorUnit */
+} SensorTrapRecord;
+
+/** nmAlarm. */
+typedef struct AlarmTrapRecord {
+    char sender[144];      /**< dotted IPv4 sender address */
+    char mac[18];          /**< nmDeviceMac as "aa:bb:cc:dd:ee:ff" */
+    char deviceName[130];  /**< nmDeviceName */
+    uint32_t uptime;       /**< hundredths of a second */
+    uint32_t alarmState;   /**< nmAlarmState: 3 begin, anything else end */
+    uint32_t channelIndex; /**< nmChannelIndex */
+    char reserved[4];      /**< zero */
+    uint32_t alarmId;      /**< nmAlarmId */
+    char alarmName[128];   /**< nmAlarmName */
+} AlarmTrapRecord;
+
+typedef void (*UnknownTrapCallback)(const UnknownTrapRecord *record);
+typedef void (*AlarmTrapCallback)(const AlarmTrapRecord *record);
+typedef void (*BinaryInputTrapCallback)(const BinaryInputTrapRecord *record);
+typedef void (*SensorTrapCallback)(const SensorTrapRecord *record);
+typedef void (*ShortTrapCallback)(const ShortTrapRecord *record);
+
+/** The six callbacks, in this order. A null pointer drops notifications of that kind. */
+typedef struct TrapCallbackTable {
+    UnknownTrapCallback onUnknown;
+    AlarmTrapCallback onAlarm;
+    BinaryInputTrapCallback onBinaryInputChange;
+    SensorTrapCallback onSensorChange;
+    ShortTrapCallback onStartup;
+    ShortTrapCallback onLinkup;
+} TrapCallbackTable;
+
+/** Counters of the receiver since nrvInit(), for diagnostics. */
+typedef struct NrvStatistics {
+    uint64_t datagrams; /**< datagrams read from the socket */
+    uint64_t delivered; /**< records handed to a callback */
+    uint64_t dropped;   /**< datagrams that were not a notification we decode */
+    uint64_t informs;   /**< InformRequests answered */
+} NrvStatistics;
+
+/** Receives the library's own log messages (MIB loading problems among them). */
+typedef void (*NrvLogCallback)(const char *message);
+
+/** Prepares the library. Ordinal 96. */
+NRVAPI_EXPORT int nrvInit(void);
+/** Loads every MIB module of @p path, and only that folder. Ordinal 97. */
+NRVAPI_EXPORT int nrvSetMibDirectory(const char *path);
+/**
+ * Binds @p listenAddress : @p port synchronously and starts the receiver thread.
+ * Returns -1 when the socket cannot be bound. Ordinal 98.
+ */
+NRVAPI_EXPORT int nrvStart(const char *listenAddress, int port);
+/** -1 until the receiver thread is receiving, then 0. Ordinal 99. */
+NRVAPI_EXPORT int nrvStatus(void);
+/** Clears @p table to null callbacks. Ordinal 91. */
+NRVAPI_EXPORT int nrvInitCallbackTable(TrapCallbackTable *table);
+/** Copies the six pointers of @p table; safe while receiving. Ordinal 101. */
+NRVAPI_EXPORT int nrvSetCallbacks(const TrapCallbackTable *table);
+/** Ends reception and closes the socket. Ordinal 100. */
+NRVAPI_EXPORT int nrvStop(void);
+/** Ends everything; no callback runs after it returns. Ordinal 102. */
+NRVAPI_EXPORT int nrvShutdown(void);
+
+/** Copies the counters into @p stats. */
+NRVAPI_EXPORT int nrvGetStatistics(NrvStatistics *stats);
+/** Why the last nrvStart() failed, in the system's words; empty after a successful start. */
+NRVAPI_EXPORT const char *nrvLastError(void);
+/** Routes the library's log to @p callback (null: standard error). */
+NRVAPI_EXPORT int nrvSetLogCallback(NrvLogCallback callback);
+
+#ifdef __cplusplus
+}
+
+// The program reads the records at fixed byte offsets; any change here breaks it.
+static_assert(offsetof(UnknownTrapRecord, sender) == 0, "layout");
+static_assert(offsetof(UnknownTrapRecord, uptime) == 144, "layout");
+static_assert(offsetof(ShortTrapRecord, sender) == 0, "layout");
+static_assert(offsetof(ShortTrapRecord, uptime) == 16, "layout");
+static_assert(offsetof(BinaryInputTrapRecord, mac) == 16, "layout");
+static_assert(offsetof(BinaryInputTrapRecord, deviceName) == 34, "layout");
+static_assert(offsetof(BinaryInputTrapRecord, uptime) == 164, "layout");
+static_assert(offsetof(BinaryInputTrapRecord, channelIndex) == 168, "layout");
+static_assert(offsetof(BinaryInputTrapRecord, reserved) == 172, "layout");
+static_assert(offsetof(BinaryInputTrapRecord, channelName) == 180, "layout");
+static_assert(offsetof(BinaryInputTrapRecord, inputValue) == 280, "layout");
+static_assert(offsetof(BinaryInputTrapRecord, channelState) == 380, "layout");
+static_assert(offsetof(SensorTrapRecord, mac) == 16, "layout");
+static_assert(offsetof(SensorTrapRecord, deviceName) == 34, "layout");
+static_assert(offsetof(SensorTrapRecord, uptime) == 164, "layout");
+static_assert(offsetof(SensorTrapRecord, channelIndex) == 168, "layout");
+static_assert(offsetof(SensorTrapRecord, reserved) == 172, "layout");
+static_assert(offsetof(SensorTrapRecord, value) == 192, "layout");
+static_assert(offsetof(SensorTrapRecord, channelName) == 196, "layout");
+static_assert(offsetof(SensorTrapRecord, channelState) == 296, "layout");
+static_assert(offsetof(SensorTrapRecord, unit) == 396, "layout");
+static_assert(offsetof(AlarmTrapRecord, mac) == 144, "layout");
+static_assert(offsetof(AlarmTrapRecord, deviceName) == 162, "layout");
+static_assert(offsetof(AlarmTrapRecord, uptime) == 292, "layout");
+static_assert(offsetof(AlarmTrapRecord, alarmState) == 296, "layout");
+static_assert(offsetof(AlarmTrapRecord, channelIndex) == 300, "layout");
+static_assert(offsetof(AlarmTrapRecord, reserved) == 304, "layout");
+static_assert(offsetof(AlarmTrapRecord, alarmId) == 308, "layout");
+static_assert(offsetof(AlarmTrapRecord, alarmName) == 312, "layout");
+static_assert(sizeof(TrapCallbackTable) == 6 * sizeof(void (*)(void)), "six pointers");
+#endif

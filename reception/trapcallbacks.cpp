@@ -1,0 +1,58 @@
+#include "trapcallbacks.h"
+
+#include "eventline.h"
+
+#include <QMetaObject>
+#include <QObject>
+
+QObject *gMainWindow = nullptr;
+
+namespace {
+
+void post(const QString &eventText, int trapKind)
+{
+    QMetaObject::invokeMethod(gMainWindow, "onSnmp", Qt::QueuedConnection, Q_ARG(QString, eventText),
+                              Q_ARG(int, trapKind));
+}
+
+} // namespace
+
+void onUnknownTrap(const UnknownTrapRecord *record)
+{
+    post(EventLine::unknownTrapText(*record), 5);
+}
+
+void onAlarmTrap(const AlarmTrapRecord *record)
+{
+    post(EventLine::alarmTrapText(*record), 2);
+}
+
+void onBinaryInputChangeTrap(const BinaryInputTrapRecord *record)
+{
+    post(EventLine::binaryInputTrapText(*record), 0);
+}
+
+void onSensorChangeTrap(const SensorTrapRecord *record)
+{
+    post(EventLine::sensorTrapText(*record), 1);
+}
+
+void onStartupTrap(const ShortTrapRecord *record)
+{
+    post(EventLine::startupTrapText(*record), 3);
+}
+
+void onLinkupTrap(const ShortTrapRecord *record)
+{
+    post(EventLine::linkupTrapText(*record), 4);
+}
+
+void fillTrapCallbackTable(TrapCallbackTable *table)
+{
+    table->onUnknown = onUnknownTrap;
+    table->onAlarm = onAlarmTrap;
+    table->onBinaryInputChange = onBinaryInputChangeTrap;
+    table->onSensorChange = onSensorChangeTrap;
+    table->onStartup = onStartupTrap;
+    table->onLinkup = onLinkupTrap;
+}

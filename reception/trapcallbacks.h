@@ -1,0 +1,22 @@
+#pragma once
+
+#include "nrvapi.h"
+
+class QObject;
+
+// The one main window, target of the trap callbacks' queued "onSnmp" calls. Set once by
+// the window's constructor, never cleared.
+extern QObject *gMainWindow;
+
+// The six callbacks the trap library calls on its own thread. Each formats its event
+// text and posts it with its trap kind to gMainWindow->onSnmp(QString,int), queued; they
+// touch nothing else.
+void onUnknownTrap(const UnknownTrapRecord *record);
+void onAlarmTrap(const AlarmTrapRecord *record);
+void onBinaryInputChangeTrap(const BinaryInputTrapRecord *record);
+void onSensorChangeTrap(const SensorTrapRecord *record);
+void onStartupTrap(const ShortTrapRecord *record);
+void onLinkupTrap(const ShortTrapRecord *record);
+
+// Fills the library's table with the six callbacks in their slots.
+void fillTrapCallbackTable(TrapCallbackTable *table);

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Ventrix needs, only those missing.
+#   scripts/setup.sh          what building and running needs
+#   scripts/setup.sh --test   also what the test suite and the benchmarks need
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsnmp-dev)
+if [ "${1:-}" = "--test" ]; then
+    # Real clients (snmptrap, snmpinform, logger), a display with a tray host and a
+    # window manager for the real-window checks, and clang for the fuzzer.
+    packages+=(snmp bsdutils util-linux xvfb xauth trayer openbox x11-utils xdotool imagemagick
+        dbus clang libclang-rt-14-dev clang-format python3 iproute2)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
