@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -70,6 +71,10 @@ namespace Platform {
 
 void createInstanceMarker(const char *name)
 {
+    // One marker per process, however many windows a process builds.
+    static std::atomic_bool created{false};
+    if (created.exchange(true))
+        return;
     socklen_t length = 0;
     const sockaddr_un address = markerAddress(name, &length);
     if (claim(address, length))

@@ -10,3 +10,11 @@ add_qt_test(tst_platform
 add_qt_test(tst_geometry
     SOURCES tst_geometry.cpp
     LIBS app_lib nrvapi_fake)
+
+add_qt_test(tst_receivers RESOURCES
+    SOURCES tst_receivers.cpp testsupport.h
+    LIBS app_lib nrvapi_fake)
+
+add_qt_test(tst_tray RESOURCES
+    SOURCES tst_tray.cpp testsupport.h
+    LIBS app_lib nrvapi_fake)

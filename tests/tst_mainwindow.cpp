@@ -106,19 +106,37 @@ void TestMainWindow::actions_data()
     QTest::addColumn<bool>("hasIcon");
 
     // An unset tool tip is derived from the text by Qt (without the "&").
-    QTest::newRow("start/stop") << "actionStartStop" << "Start Reciever" << "Start reciever"
+    QTest::newRow("start/stop") << "actionStartStop"
+                                << "Start Reciever"
+                                << "Start reciever"
                                 << "Start/stop reciever" << true << true;
-    QTest::newRow("settings") << "actionSettings" << "&Settings..." << "Settings" << "Change application settings"
-                              << false << false;
-    QTest::newRow("exit") << "actionExit" << "E&xit" << "Exit" << "Exit application" << false << false;
-    QTest::newRow("about") << "actionAbout" << "&About..." << "About" << "Show information about application"
-                           << false << false;
-    QTest::newRow("log") << "actionLog" << "Show Log File" << "Show log file" << "Show log file" << false << true;
-    QTest::newRow("clear") << "actionClear" << "Clear Events" << "Clear events" << "Clear all events from window"
-                           << false << true;
-    QTest::newRow("log dir") << "actionLogDir" << "Open Log Folder" << "Open log folder" << "Open log folder" << false
-                             << true;
-    QTest::newRow("columns") << "actionColDesc" << "&Columns Description" << "Columns Description"
+    QTest::newRow("settings") << "actionSettings"
+                              << "&Settings..."
+                              << "Settings"
+                              << "Change application settings" << false << false;
+    QTest::newRow("exit") << "actionExit"
+                          << "E&xit"
+                          << "Exit"
+                          << "Exit application" << false << false;
+    QTest::newRow("about") << "actionAbout"
+                           << "&About..."
+                           << "About"
+                           << "Show information about application" << false << false;
+    QTest::newRow("log") << "actionLog"
+                         << "Show Log File"
+                         << "Show log file"
+                         << "Show log file" << false << true;
+    QTest::newRow("clear") << "actionClear"
+                           << "Clear Events"
+                           << "Clear events"
+                           << "Clear all events from window" << false << true;
+    QTest::newRow("log dir") << "actionLogDir"
+                             << "Open Log Folder"
+                             << "Open log folder"
+                             << "Open log folder" << false << true;
+    QTest::newRow("columns") << "actionColDesc"
+                             << "&Columns Description"
+                             << "Columns Description"
                              << "Show file with columns description" << false << false;
 }
 
@@ -151,7 +169,8 @@ void TestMainWindow::layoutOfBarsAndView()
     auto *toolBar = window->findChild<QToolBar *>("toolBar");
     QVERIFY(toolBar);
     QCOMPARE(toolBar->windowTitle(), "toolBar");
-    QCOMPARE(names(toolBar->actions()), (QStringList{"actionStartStop", "|", "actionClear", "actionLog", "actionLogDir"}));
+    QCOMPARE(names(toolBar->actions()),
+             (QStringList{"actionStartStop", "|", "actionClear", "actionLog", "actionLogDir"}));
 
     auto *menuBar = window->findChild<QMenuBar *>("menuBar");
     QVERIFY(menuBar);
@@ -292,11 +311,21 @@ void TestMainWindow::commandsConnectedByName_data()
     QTest::addColumn<QString>("modalClass");
     QTest::addColumn<QString>("url");
 
-    QTest::newRow("about") << "actionAbout" << "QMessageBox" << "";
-    QTest::newRow("settings") << "actionSettings" << "TSettingsDialog" << "";
-    QTest::newRow("missing log file") << "actionLog" << "QMessageBox" << "";
-    QTest::newRow("log folder") << "actionLogDir" << "" << "Documents/Norvane/Ventrix";
-    QTest::newRow("columns") << "actionColDesc" << "" << "Readme.txt";
+    QTest::newRow("about") << "actionAbout"
+                           << "QMessageBox"
+                           << "";
+    QTest::newRow("settings") << "actionSettings"
+                              << "TSettingsDialog"
+                              << "";
+    QTest::newRow("missing log file") << "actionLog"
+                                      << "QMessageBox"
+                                      << "";
+    QTest::newRow("log folder") << "actionLogDir"
+                                << ""
+                                << "Documents/Norvane/Ventrix";
+    QTest::newRow("columns") << "actionColDesc"
+                             << ""
+                             << "Readme.txt";
 }
 
 void TestMainWindow::commandsConnectedByName()

@@ -1,0 +1,267 @@
+#include "mainwindow.h"
+#include "nrvapi_fake.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <memory>
+
+// The start/stop control of both receivers, against the stand-in trap library.
+
+namespace {
+
+int freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
+}
+
+int countOf(const std::string &name)
+{
+    int n = 0;
+    for (const std::string &call : NrvFake::calls())
+        n += call == name;
+    return n;
+}
+
+QStringList callsFrom(size_t first)
+{
+    QStringList list;
+    const std::vector<std::string> calls = NrvFake::calls();
+    for (size_t i = first; i < calls.size(); ++i)
+        list << QString::fromStdString(calls[i]);
+    return list;
+}
+
+} // namespace
+
+class TestReceivers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup() { window.reset(); }
+
+    void startRefusedByLibrary();
+    void confirmedOnThirdPoll();
+    void neverConfirmedGivesUpOnTheTwentySecondPoll();
+    void stopWhileReceiving();
+    void neitherEnabledShowsInformation();
+    void autoStart_data();
+    void autoStart();
+    void busySyslogPort();
+    void syslogRebindsAfterStop();
+
+private:
+    void writeSettings(const QVariantMap &values);
+    void makeWindow();
+    QAction *action(const char *name) const { return window->findChild<QAction *>(name); }
+    QLabel *label(const char *name) const { return window->findChild<QLabel *>(name); }
+    void waitUntilReceiving();
+
+    std::unique_ptr<TMainWindow> window;
+    int snmpPort = 0;
+    int syslogPort = 0;
+};
+
+void TestReceivers::init()
+{
+    NrvFake::reset();
+    snmpPort = freeUdpPort();
+    syslogPort = freeUdpPort();
+    writeSettings({});
+}
+
+void TestReceivers::writeSettings(const QVariantMap &values)
+{
+    const QString path = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Norvane/Ventrix/Ventrix.ini";
+    QFile::remove(path);
+    QSettings ini(path, QSettings::IniFormat);
+    ini.setValue("SnmpPort", snmpPort);
+    ini.setValue("SyslogPort", syslogPort);
+    ini.setValue("BalloonEnable", false);
+    for (auto it = values.begin(); it != values.end(); ++it)
+        ini.setValue(it.key(), it.value());
+    ini.sync();
+}
+
+void TestReceivers::makeWindow()
+{
+    window = std::make_unique<TMainWindow>();
+    window->show();
+}
+
+void TestReceivers::waitUntilReceiving()
+{
+    QTRY_COMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(snmpPort));
+}
+
+void TestReceivers::startRefusedByLibrary()
+{
+    writeSettings({{"SyslogEnable", false}});
+    NrvFake::setStartResult(-1);
+    makeWindow();
+    action("actionStartStop")->trigger();
+
+    QCOMPARE(label("snmpStatusLabel")->text(), "Failed, UDP port " + QString::number(snmpPort) + " probably busy");
+    QVERIFY2(!label("snmpStatusLabel")->toolTip().isEmpty(), "the system's reason is offered as the tool tip");
+    QCOMPARE(callsFrom(2), (QStringList{"nrvStart(0.0.0.0," + QString::number(snmpPort) + ")"}));
+    // Not refreshed: the click's checked state stays until something refreshes it.
+    QVERIFY(action("actionStartStop")->isChecked());
+    QVERIFY(action("actionStartStop")->isEnabled());
+    QTest::qWait(300);
+    QCOMPARE(countOf("nrvStatus"), 0);
+}
+
+void TestReceivers::confirmedOnThirdPoll()
+{
+    NrvFake::setConfirmOnPoll(3);
+    makeWindow();
+    QAction *startStop = action("actionStartStop");
+    QElapsedTimer clock;
+    clock.start();
+    startStop->trigger();
+
+    QCOMPARE(label("snmpStatusLabel")->text(), "Starting...");
+    QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(syslogPort));
+    QVERIFY(startStop->isChecked());
+    QVERIFY(!startStop->isEnabled());
+    QVERIFY(!action("actionSettings")->isEnabled());
+    QCOMPARE(startStop->toolTip(), "Stop reciever");
+
+    waitUntilReceiving();
+    QVERIFY2(clock.elapsed() >= 550, "three polls 200 ms apart");
+    QVERIFY(startStop->isEnabled());
+    QVERIFY(action("actionSettings")->isEnabled());
+    QVERIFY(startStop->isChecked());
+    QCOMPARE(callsFrom(2), (QStringList{"nrvStart(0.0.0.0," + QString::number(snmpPort) + ")", "nrvStatus", "nrvStatus",
+                                        "nrvStatus", "nrvInitCallbackTable", "nrvSetCallbacks"}));
+    const TrapCallbackTable table = NrvFake::callbacks();
+    QVERIFY(table.onUnknown && table.onAlarm && table.onBinaryInputChange && table.onSensorChange && table.onStartup &&
+            table.onLinkup);
+}
+
+void TestReceivers::neverConfirmedGivesUpOnTheTwentySecondPoll()
+{
+    writeSettings({{"SyslogEnable", false}});
+    NrvFake::setConfirmOnPoll(0);
+    makeWindow();
+    action("actionStartStop")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(label("snmpStatusLabel")->text(),
+                              "Failed, UDP port " + QString::number(snmpPort) + " probably busy", 8000);
+    QCOMPARE(countOf("nrvStatus"), 22);
+    QCOMPARE(callsFrom(2).last(), "nrvStop");
+    QVERIFY(!action("actionStartStop")->isChecked());
+    QVERIFY(action("actionStartStop")->isEnabled());
+    QCOMPARE(action("actionStartStop")->toolTip(), "Start reciever");
+    QTest::qWait(400);
+    QCOMPARE(countOf("nrvStatus"), 22);
+}
+
+void TestReceivers::stopWhileReceiving()
+{
+    makeWindow();
+    QAction *startStop = action("actionStartStop");
+    startStop->trigger();
+    waitUntilReceiving();
+
+    startStop->trigger(); // unchecks
+    QCOMPARE(label("snmpStatusLabel")->text(), "Stopping...");
+    QCOMPARE(label("syslogStatusLabel")->text(), "Disabled");
+    QCOMPARE(callsFrom(2).last(), "nrvStop");
+    QVERIFY(!startStop->isEnabled());
+    QVERIFY(!action("actionSettings")->isEnabled());
+    QTest::qWait(1700);
+    QCOMPARE(label("snmpStatusLabel")->text(), "Stopping...");
+    QTRY_COMPARE(label("snmpStatusLabel")->text(), "Disabled");
+    QVERIFY(startStop->isEnabled());
+    QVERIFY(action("actionSettings")->isEnabled());
+    QVERIFY(!startStop->isChecked());
+    QCOMPARE(startStop->toolTip(), "Start reciever");
+}
+
+void TestReceivers::neitherEnabledShowsInformation()
+{
+    writeSettings({{"SnmpEnable", false}, {"SyslogEnable", false}});
+    makeWindow();
+    QString title, text;
+    onNextModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        QCOMPARE(box->buttons().size(), 1);
+    });
+    action("actionStartStop")->trigger();
+    QCOMPARE(title, "Information");
+    QCOMPARE(text, "Neither SNMP traps reciever nor syslog server are enabled!");
+    QVERIFY(!action("actionStartStop")->isChecked());
+    QCOMPARE(callsFrom(2), QStringList());
+}
+
+void TestReceivers::autoStart_data()
+{
+    QTest::addColumn<bool>("snmp");
+    QTest::addColumn<bool>("syslog");
+    QTest::addColumn<bool>("checked");
+    QTest::addColumn<bool>("libraryStarted");
+
+    QTest::newRow("both") << true << true << true << true;
+    QTest::newRow("only syslog") << false << true << true << false;
+    QTest::newRow("none: nothing, and no box") << false << false << false << false;
+}
+
+void TestReceivers::autoStart()
+{
+    QFETCH(bool, snmp);
+    QFETCH(bool, syslog);
+    writeSettings({{"AutoStart", true}, {"SnmpEnable", snmp}, {"SyslogEnable", syslog}});
+    bool boxShown = false;
+    onNextModal([&](QWidget *) { boxShown = true; }, 20);
+    window = std::make_unique<TMainWindow>();
+    QTest::qWait(250);
+    QVERIFY(!boxShown);
+    QTEST(action("actionStartStop")->isChecked(), "checked");
+    QTEST(countOf("nrvStart(0.0.0.0," + std::to_string(snmpPort) + ")") == 1, "libraryStarted");
+    QCOMPARE(label("syslogStatusLabel")->text(),
+             syslog ? "Recieving on UDP port " + QString::number(syslogPort) : QString("Disabled"));
+}
+
+void TestReceivers::busySyslogPort()
+{
+    QUdpSocket holder;
+    QVERIFY(holder.bind(QHostAddress::AnyIPv4, quint16(syslogPort)));
+    writeSettings({{"SnmpEnable", false}});
+    makeWindow();
+    action("actionStartStop")->trigger();
+    QCOMPARE(label("syslogStatusLabel")->text(), "Failed, UDP port " + QString::number(syslogPort) + " probably busy");
+    QVERIFY(!label("syslogStatusLabel")->toolTip().isEmpty());
+    QVERIFY(!action("actionStartStop")->isChecked());
+}
+
+void TestReceivers::syslogRebindsAfterStop()
+{
+    writeSettings({{"SnmpEnable", false}});
+    makeWindow();
+    QAction *startStop = action("actionStartStop");
+    for (int round = 0; round < 3; ++round) {
+        startStop->trigger();
+        QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(syslogPort));
+        startStop->trigger();
+        QCOMPARE(label("syslogStatusLabel")->text(), "Disabled");
+        // The port is free again at once.
+        QUdpSocket probe;
+        QVERIFY(probe.bind(QHostAddress::AnyIPv4, quint16(syslogPort)));
+    }
+}
+
+QTEST_MAIN(TestReceivers)
+#include "tst_receivers.moc"
