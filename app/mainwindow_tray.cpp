@@ -14,7 +14,9 @@ void TMainWindow::createTray()
     showAction = new QAction(tr("&Show Ventrix"), this);
     connect(showAction, &QAction::triggered, this, &QWidget::showNormal);
     exitAction = new QAction(tr("&Exit"), this);
-    connect(exitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    // Qt 6's quit() first asks every window to close, which would bring up the close
+    // question; the tray's Exit ends the event loop without it.
+    connect(exitAction, &QAction::triggered, qApp, [] { QCoreApplication::exit(0); });
 
     trayMenu = new QMenu(this);
     trayMenu->addAction(showAction);

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# The program in a real X window, as a person uses it: a tray host, a window manager,
+# a balloon, minimise to the tray, restore with a click, the close question, the settings
+# dialog, and Exit from the tray menu. Takes screenshots into $SHOTS (default: a temporary
+# folder) so that they can be looked at.
+#   realwindow.sh PATH/TO/ventrix
+set -euo pipefail
+app=$1
+work=$(mktemp -d)
+shots=${SHOTS:-$work/shots}
+mkdir -p "$shots" "$work/home/.config/Norvane/Ventrix" "$work/home/rt" "$work/ob"
+chmod 700 "$work/home/rt"
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work/home"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; xwininfo -root -tree 2>/dev/null | grep -i ventrix || true; exit 1; }
+step() { echo "-- $*"; }
+
+free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+syslog_port=$(free_port)
+snmp_port=$(free_port)
+
+# Our own display; -displayfd tells which number it took.
+exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
+read -r -t 10 display <&3 || fail "Xvfb did not start"
+export DISPLAY=":$display"
+pids+=($(pgrep -n Xvfb))
+cat > "$work/ob/rc.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc"><focus><focusNew>yes</focusNew></focus><desktops><number>1</number></desktops></openbox_config>
+XML
+openbox --config-file "$work/ob/rc.xml" >/dev/null 2>&1 & pids+=($!)
+trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 & pids+=($!)
+sleep 1
+
+cat > "$work/home/.config/Norvane/Ventrix/Ventrix.ini" <<INI
+[General]
+AutoStart=true
+SnmpPort=$snmp_port
+SyslogPort=$syslog_port
+BalloonEnable=true
+DataDir=$work/home/data
+INI
+
+step "start the program"
+HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/home/rt QT_QPA_PLATFORM=xcb \
+    dbus-run-session -- "$app" >"$work/app.log" 2>&1 &
+app_pid=$!
+pids+=($app_pid)
+window=$(timeout 10 xdotool search --sync --name '^Ventrix 1\.0\.1') || fail "no main window"
+window=$(echo "$window" | head -1)
+
+mapped() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
+listed() { xprop -root _NET_CLIENT_LIST | grep -qi "$(printf '0x%x' "$1")"; }
+wait_for() { # seconds, command...
+    local t=$1; shift
+    for _ in $(seq $((t * 10))); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+tray_icon_center() { # the program's 22x22 icon embedded in the tray host
+    xwininfo -root -tree | awk '/\("ventrix"/ && / 2[0-9]x2[0-9]\+/ {split($NF, a, "+"); print a[2] + 11, a[3] + 11; exit}'
+}
+icon_embedded() { [ -n "$(tray_icon_center)" ]; }
+
+wait_for 10 icon_embedded || fail "the tray icon was not embedded"
+read -r icon_x icon_y < <(tray_icon_center)
+
+step "an event raises a balloon"
+for _ in 1 2 3; do
+    printf '<13>Dec  8 10:00:00 pump-7 door: opened' >/dev/udp/127.0.0.1/"$syslog_port"
+    sleep 0.3
+done
+balloon() { xwininfo -root -tree | grep -q '"Syslog message recieved"\|QBalloonTip' || \
+    [ "$(xdotool search --onlyvisible --class ventrix 2>/dev/null | wc -l)" -gt 2 ]; }
+wait_for 5 balloon || fail "no balloon appeared"
+wait_for 5 grep -q 'door: opened' "$work/home/data/log.txt" || fail "the event is not in the log file"
+import -window root "$shots/main-window.png"
+
+step "minimise: the window leaves for the tray"
+xdotool windowminimize "$window"
+wait_for 3 bash -c "! xwininfo -id $window | grep -q IsViewable" || fail "the minimised window stayed mapped"
+wait_for 3 bash -c "! xprop -root _NET_CLIENT_LIST | grep -qi $(printf '0x%x' "$window")" ||
+    fail "the minimised window is still in the task list"
+
+step "a click on the tray icon brings it back"
+xdotool mousemove "$icon_x" "$icon_y" click 1
+wait_for 3 mapped "$window" || fail "the window did not come back"
+wait_for 3 listed "$window" || fail "the window is not back in the task list"
+
+step "closing asks; Escape minimises to the tray"
+xdotool windowactivate --sync "$window" key alt+F4
+question=$(timeout 5 xdotool search --sync --name '^Exit Ventrix$') || fail "no close question"
+sleep 0.3
+import -window root "$shots/close-question.png"
+xdotool key Escape
+wait_for 3 bash -c "! xwininfo -id $window | grep -q IsViewable" || fail "Escape did not send the window to the tray"
+kill -0 "$app_pid" || fail "the program ended on Escape"
+
+step "the settings dialog"
+xdotool mousemove "$icon_x" "$icon_y" click 1
+wait_for 3 mapped "$window" || fail "the window did not come back"
+xdotool windowactivate --sync "$window" key alt+f
+sleep 0.3
+xdotool key s
+timeout 5 xdotool search --sync --name '^Settings$' >/dev/null || fail "no settings dialog"
+sleep 0.3
+import -window root "$shots/settings.png"
+xdotool key Escape
+sleep 0.3
+
+step "Exit in the tray menu ends the program without a question"
+xdotool mousemove "$icon_x" "$icon_y" click 3
+sleep 0.5
+import -window root "$shots/tray-menu.png"
+xdotool key e
+wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not end"
+xdotool search --name '^Exit Ventrix$' >/dev/null 2>&1 && fail "a close question appeared"
+wait "$app_pid" || fail "the program's exit code was not 0"
+echo "screenshots in $shots"
+echo "realwindow: all steps passed"
