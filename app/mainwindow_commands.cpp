@@ -29,7 +29,8 @@ void openExistingOrComplain(QWidget *parent, const QString &path, const QString 
     if (QFile::exists(path))
         openLocalPath(path);
     else
-        QMessageBox::critical(parent, "Error", missingText + "<br><br>" + path, QMessageBox::Ok);
+        // Rich text: a path holding &, < or > must show as it is.
+        QMessageBox::critical(parent, "Error", missingText + "<br><br>" + path.toHtmlEscaped(), QMessageBox::Ok);
 }
 
 } // namespace

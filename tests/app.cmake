@@ -18,3 +18,7 @@ add_qt_test(tst_receivers RESOURCES
 add_qt_test(tst_tray RESOURCES
     SOURCES tst_tray.cpp testsupport.h
     LIBS app_lib nrvapi_fake)
+
+add_qt_test(tst_commands RESOURCES
+    SOURCES tst_commands.cpp testsupport.h
+    LIBS app_lib nrvapi_fake)

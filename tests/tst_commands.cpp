@@ -1,0 +1,290 @@
+#include "mainwindow.h"
+#include "nrvapi_fake.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <memory>
+
+// The window's commands, and the settings flow with its receiver restarts.
+
+namespace {
+
+int freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
+}
+
+int countOf(const QString &call)
+{
+    int n = 0;
+    for (const std::string &c : NrvFake::calls())
+        n += QString::fromStdString(c) == call;
+    return n;
+}
+
+QString configFile()
+{
+    return qEnvironmentVariable("XDG_CONFIG_HOME") + "/Norvane/Ventrix/Ventrix.ini";
+}
+
+} // namespace
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QDesktopServices::setUrlHandler("file", &urls, "open"); }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler("file"); }
+    void init();
+    void cleanup() { window.reset(); }
+
+    void clearEventsKeepsTheFile();
+    void about();
+    void missingTargets_data();
+    void missingTargets();
+    void existingTargetsOpenLocalFiles();
+    void settingsWhileStoppedStartNothingAndSave();
+    void settingsCancelledChangeNothing();
+    void onlySnmpPortChanged();
+    void onlySyslogPortChanged();
+    void snmpNewlyDisabled();
+
+private:
+    void makeWindow();
+    void startBoth();
+    // Opens the settings dialog, lets edit() change it, and presses OK (or Cancel).
+    void runSettings(std::function<void(QWidget *)> edit, bool accept = true);
+    QAction *action(const char *name) const { return window->findChild<QAction *>(name); }
+    QLabel *label(const char *name) const { return window->findChild<QLabel *>(name); }
+
+    std::unique_ptr<TMainWindow> window;
+    UrlCatcher urls;
+    int snmpPort = 0;
+    int syslogPort = 0;
+    QString dataDir;
+};
+
+void TestCommands::init()
+{
+    NrvFake::reset();
+    urls.urls.clear();
+    snmpPort = freeUdpPort();
+    syslogPort = freeUdpPort();
+    dataDir = QDir::homePath() + "/data";
+    QDir(dataDir).removeRecursively();
+    QFile::remove(configFile());
+    QSettings ini(configFile(), QSettings::IniFormat);
+    ini.setValue("SnmpPort", snmpPort);
+    ini.setValue("SyslogPort", syslogPort);
+    ini.setValue("BalloonEnable", false);
+    ini.setValue("DataDir", dataDir);
+    ini.sync();
+}
+
+void TestCommands::makeWindow()
+{
+    window = std::make_unique<TMainWindow>();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+void TestCommands::startBoth()
+{
+    action("actionStartStop")->trigger();
+    QTRY_COMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(snmpPort));
+    QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(syslogPort));
+}
+
+void TestCommands::runSettings(std::function<void(QWidget *)> edit, bool accept)
+{
+    bool seen = false;
+    onNextModal([&](QWidget *modal) {
+        auto *dialog = qobject_cast<QDialog *>(modal);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), "Settings");
+        seen = true;
+        edit(dialog);
+        if (accept)
+            dialog->accept();
+        else
+            dialog->reject();
+    });
+    action("actionSettings")->trigger();
+    QVERIFY(seen);
+}
+
+void TestCommands::clearEventsKeepsTheFile()
+{
+    makeWindow();
+    auto *view = window->findChild<QPlainTextEdit *>("plainTextEditLog");
+    action("actionClear")->trigger(); // empty view: nothing visible happens
+    QCOMPARE(view->toPlainText(), QString());
+
+    QMetaObject::invokeMethod(window.get(), "onSnmp", Q_ARG(QString, "x;;;;;6;;;10.0.0.1;1;;Startup SNMP trap"),
+                              Q_ARG(int, 3));
+    QCOMPARE(view->blockCount(), 1);
+    action("actionClear")->trigger();
+    QCOMPARE(view->toPlainText(), QString());
+    QFile log(dataDir + "/log.txt");
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().endsWith("Startup SNMP trap\r\n"));
+
+    QMetaObject::invokeMethod(window.get(), "onSnmp", Q_ARG(QString, "y;;;;;6;;;10.0.0.1;1;;Startup SNMP trap"),
+                              Q_ARG(int, 3));
+    QCOMPARE(view->blockCount(), 1);
+}
+
+void TestCommands::about()
+{
+    makeWindow();
+    QString title, text;
+    onNextModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        QCOMPARE(box->buttons().size(), 1);
+    });
+    action("actionAbout")->trigger();
+    QCOMPARE(title, "About");
+    const QRegularExpression form(
+        R"(^<b>Ventrix 1\.0\.1</b><br>Build: [A-Z][a-z]{2} [ \d]\d \d{4}, \d\d:\d\d:\d\d<br><br>)"
+        R"([^<]+<br>[^<]+$)");
+    QVERIFY2(form.match(text).hasMatch(), qPrintable(text));
+}
+
+void TestCommands::missingTargets_data()
+{
+    QTest::addColumn<QString>("actionName");
+    QTest::addColumn<QString>("sentence");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("log file") << "actionLog"
+                              << "Log file does not exist."
+                              << "/log.txt";
+    QTest::newRow("log folder") << "actionLogDir"
+                                << "Log folder does not exist."
+                                << "";
+}
+
+void TestCommands::missingTargets()
+{
+    QFETCH(QString, actionName);
+    QFETCH(QString, sentence);
+    QFETCH(QString, path);
+    makeWindow();
+    QDir(dataDir).removeRecursively(); // deleted while the program runs
+    QString title, text;
+    onNextModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        QCOMPARE(box->icon(), QMessageBox::Critical);
+    });
+    action(qPrintable(actionName))->trigger();
+    QCOMPARE(title, "Error");
+    QCOMPARE(text, sentence + "<br><br>" + QDir::toNativeSeparators(dataDir) + QDir::toNativeSeparators(path));
+    QVERIFY(urls.urls.isEmpty());
+}
+
+void TestCommands::existingTargetsOpenLocalFiles()
+{
+    makeWindow();
+    QMetaObject::invokeMethod(window.get(), "onSnmp", Q_ARG(QString, "x;;;;;6;;;10.0.0.1;1;;Startup SNMP trap"),
+                              Q_ARG(int, 3));
+    action("actionLog")->trigger();
+    action("actionLogDir")->trigger();
+    action("actionColDesc")->trigger();
+    QCOMPARE(urls.urls.size(), 3);
+    // Local files, named the way desktop handlers expect (no "file:////").
+    QCOMPARE(urls.urls[0], QUrl::fromLocalFile(dataDir + "/log.txt"));
+    QCOMPARE(urls.urls[1], QUrl::fromLocalFile(dataDir));
+    QCOMPARE(urls.urls[2], QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/Readme.txt"));
+    QVERIFY(!urls.urls[0].toString().startsWith("file:////"));
+}
+
+void TestCommands::settingsWhileStoppedStartNothingAndSave()
+{
+    makeWindow();
+    QFile::remove(configFile());
+    runSettings([](QWidget *) {});
+    QCOMPARE(countOf("nrvStart(0.0.0.0," + QString::number(snmpPort) + ")"), 0);
+    QCOMPARE(label("syslogStatusLabel")->text(), "Disabled");
+    // Every key is written, changed or not.
+    QSettings ini(configFile(), QSettings::IniFormat);
+    QCOMPARE(ini.allKeys().size(), 15);
+    QCOMPARE(ini.value("SnmpPort").toInt(), snmpPort);
+    QVERIFY(ini.contains("minimizeStart"));
+}
+
+void TestCommands::settingsCancelledChangeNothing()
+{
+    makeWindow();
+    QFile::remove(configFile());
+    runSettings([](QWidget *dialog) { dialog->findChild<QLineEdit *>("lineEditSnmp")->setText("1234"); }, false);
+    QVERIFY(!QFile::exists(configFile()));
+    startBoth(); // still the old ports
+}
+
+void TestCommands::onlySnmpPortChanged()
+{
+    makeWindow();
+    startBoth();
+    const int newPort = freeUdpPort();
+    runSettings(
+        [&](QWidget *dialog) { dialog->findChild<QLineEdit *>("lineEditSnmp")->setText(QString::number(newPort)); });
+    QCOMPARE(label("snmpStatusLabel")->text(), "Stopping...");
+    QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(syslogPort));
+    QCOMPARE(countOf("nrvStop"), 1);
+    QTRY_COMPARE(label("snmpStatusLabel")->text(), "Disabled");
+    // Half a second after the stop has settled, the start on the new port.
+    QTRY_COMPARE_WITH_TIMEOUT(countOf("nrvStart(0.0.0.0," + QString::number(newPort) + ")"), 1, 2000);
+    QTRY_COMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(newPort));
+    QCOMPARE(QSettings(configFile(), QSettings::IniFormat).value("SnmpPort").toInt(), newPort);
+}
+
+void TestCommands::onlySyslogPortChanged()
+{
+    makeWindow();
+    startBoth();
+    const int newPort = freeUdpPort();
+    runSettings(
+        [&](QWidget *dialog) { dialog->findChild<QLineEdit *>("lineEditSyslog")->setText(QString::number(newPort)); });
+    QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(newPort));
+    QCOMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(snmpPort));
+    QCOMPARE(countOf("nrvStop"), 0);
+    QUdpSocket old;
+    QVERIFY2(old.bind(QHostAddress::AnyIPv4, quint16(syslogPort)), "the old port was released");
+}
+
+void TestCommands::snmpNewlyDisabled()
+{
+    makeWindow();
+    startBoth();
+    runSettings([](QWidget *dialog) { dialog->findChild<QGroupBox *>("groupBoxSnmp")->setChecked(false); });
+    QCOMPARE(countOf("nrvStop"), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(label("snmpStatusLabel")->text(), "Disabled", 3000);
+    QTest::qWait(800);
+    QCOMPARE(countOf("nrvStart(0.0.0.0," + QString::number(snmpPort) + ")"), 1);
+    QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(syslogPort));
+    QVERIFY(action("actionStartStop")->isChecked());
+}
+
+QTEST_MAIN(TestCommands)
+#include "tst_commands.moc"
