@@ -23,5 +23,5 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
     ctest --test-dir build/asan --output-on-failure -j"$jobs"
 
 if [ -x fuzz/run.sh ]; then
-    fuzz/run.sh 60
+    VENTRIX_FUZZ_BUILD=$PWD/build/fuzz fuzz/run.sh 60
 fi

@@ -1,0 +1,361 @@
+#include "receiver.h"
+
+#include "snmp_engine.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace nrv {
+namespace {
+
+// Room in the kernel for a burst while the reader waits for a CPU. The
+// default (~200 KiB) holds a few hundred datagrams; without privileges the
+// kernel caps the request at net.core.rmem_max.
+constexpr int kReceiveBuffer = 16 * 1024 * 1024;
+constexpr unsigned kBatch = 32;
+// The largest UDP payload over IPv4 is 65507 bytes: nothing is ever cut.
+constexpr std::size_t kDatagramSize = 65536;
+// What the reader may hold for the decoder. The reader only copies, so it
+// keeps up with a burst that the decoder needs a while to work through; a
+// flood beyond this is dropped and counted rather than eating memory.
+constexpr std::size_t kQueueLimit = 64 * 1024 * 1024;
+// What a queued datagram costs beyond its bytes (vector, heap and deque
+// bookkeeping), so that a flood of tiny datagrams is bounded too.
+constexpr std::size_t kPacketOverhead = 128;
+
+thread_local bool tOnCallbackThread = false;
+
+void logErrno(const std::string &what, int error)
+{
+    logMessage((what + ": " + std::strerror(error)).c_str());
+}
+
+} // namespace
+
+struct Receiver::Context {
+    struct Packet {
+        sockaddr_in from;
+        std::vector<unsigned char> data;
+    };
+
+    int socket = -1;
+    int wake = -1;
+    std::uint64_t generation = 0;
+    std::atomic<bool> stopping{false};
+    // Set when the decoder was stopped from one of its own callbacks: nobody
+    // can join it then, so it closes the descriptors itself on its way out.
+    std::atomic<bool> closeOnExit{false};
+    std::thread reader;
+    std::thread decoder;
+
+    std::mutex queueMutex;
+    std::condition_variable queueReady;
+    std::deque<Packet> queue;
+    std::size_t queuedBytes = 0;
+
+    void close()
+    {
+        if (socket >= 0)
+            ::close(socket);
+        if (wake >= 0)
+            ::close(wake);
+        socket = wake = -1;
+    }
+};
+
+Receiver::~Receiver()
+{
+    stop();
+}
+
+bool Receiver::start(const char *address, int port)
+{
+    // Every refusal is logged and kept for nrvLastError().
+    m_lastError.clear();
+    auto fail = [this](const std::string &message) {
+        m_lastError = message;
+        logMessage(message.c_str());
+    };
+    auto failErrno = [&fail](const std::string &what, int error) { fail(what + ": " + std::strerror(error)); };
+    stop();
+
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    const std::string where = std::string(address && *address ? address : "0.0.0.0") + ':' + std::to_string(port);
+    if (port <= 0 || port > 65535) {
+        fail("cannot listen on " + where + ": not a UDP port");
+        return false;
+    }
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (!address || !*address) {
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    } else if (inet_pton(AF_INET, address, &addr.sin_addr) != 1) {
+        fail("cannot listen on " + where + ": not an IPv4 address");
+        return false;
+    }
+
+    auto context = std::make_shared<Context>();
+    context->socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (context->socket < 0) {
+        failErrno("cannot create a UDP socket", errno);
+        return false;
+    }
+    // SO_RCVBUFFORCE passes rmem_max when the process may (CAP_NET_ADMIN).
+    int size = kReceiveBuffer;
+    if (setsockopt(context->socket, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(context->socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    // No SO_REUSEADDR: a port that another program has bound must be refused,
+    // not shared.
+    if (bind(context->socket, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) {
+        failErrno("cannot listen on " + where, errno);
+        context->close();
+        return false;
+    }
+    context->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (context->wake < 0) {
+        failErrno("cannot create the receiver's wake-up descriptor", errno);
+        context->close();
+        return false;
+    }
+    context->generation = m_generation.fetch_add(1) + 1;
+    try {
+        context->decoder = std::thread([this, context] { decode(context); });
+        context->reader = std::thread([this, raw = context.get()] { read(*raw); });
+    } catch (const std::system_error &e) {
+        fail(std::string("cannot start the receiver threads: ") + e.what());
+        {
+            std::lock_guard<std::mutex> lock(context->queueMutex);
+            context->stopping.store(true);
+        }
+        context->queueReady.notify_all();
+        if (context->decoder.joinable())
+            context->decoder.join();
+        context->close();
+        m_generation.fetch_add(1);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_context = std::move(context);
+    return true;
+}
+
+void Receiver::stop()
+{
+    // A new generation number at once: isReceiving() is false from here on.
+    m_generation.fetch_add(1);
+    std::shared_ptr<Context> context;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        context = std::move(m_context);
+    }
+    if (!context)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(context->queueMutex);
+        context->stopping.store(true);
+    }
+    context->queueReady.notify_all();
+    const std::uint64_t one = 1;
+    if (write(context->wake, &one, sizeof one) < 0) {
+        // Cannot fail after a single write; the flag alone would still end
+        // the reader at its next datagram.
+    }
+    context->reader.join();
+    if (context->decoder.get_id() == std::this_thread::get_id()) {
+        context->closeOnExit.store(true);
+        context->decoder.detach();
+    } else {
+        context->decoder.join();
+        context->close();
+    }
+}
+
+const char *Receiver::lastError() const
+{
+    return m_lastError.c_str();
+}
+
+bool Receiver::isReceiving() const
+{
+    const std::uint64_t generation = m_generation.load();
+    return generation != 0 && m_receivingGeneration.load() == generation;
+}
+
+bool Receiver::onCallbackThread() const
+{
+    return tOnCallbackThread;
+}
+
+void Receiver::setCallbacks(const TrapCallbackTable &table)
+{
+    m_onUnknown.store(table.onUnknown);
+    m_onAlarm.store(table.onAlarm);
+    m_onBinaryInput.store(table.onBinaryInputChange);
+    m_onSensor.store(table.onSensorChange);
+    m_onStartup.store(table.onStartup);
+    m_onLinkup.store(table.onLinkup);
+}
+
+NrvStatistics Receiver::statistics() const
+{
+    NrvStatistics stats{};
+    stats.datagrams = m_datagrams.load();
+    stats.delivered = m_delivered.load();
+    stats.dropped = m_dropped.load();
+    stats.informs = m_informs.load();
+    return stats;
+}
+
+void Receiver::resetStatistics()
+{
+    m_datagrams.store(0);
+    m_delivered.store(0);
+    m_dropped.store(0);
+    m_informs.store(0);
+}
+
+void Receiver::read(Context &context)
+{
+    pthread_setname_np(pthread_self(), "nrvapi-reader");
+    std::vector<unsigned char> buffers(kBatch * kDatagramSize);
+    mmsghdr messages[kBatch];
+    iovec vectors[kBatch];
+    sockaddr_in sources[kBatch];
+    std::vector<Context::Packet> batch;
+    batch.reserve(kBatch);
+
+    pollfd fds[2] = {{context.socket, POLLIN, 0}, {context.wake, POLLIN, 0}};
+    m_receivingGeneration.store(context.generation);
+    while (!context.stopping.load()) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            logErrno("receiver stopped", errno);
+            break;
+        }
+        if (fds[1].revents)
+            break;
+        std::memset(messages, 0, sizeof messages);
+        for (unsigned i = 0; i < kBatch; ++i) {
+            vectors[i] = {buffers.data() + i * kDatagramSize, kDatagramSize};
+            messages[i].msg_hdr.msg_name = &sources[i];
+            messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int count = recvmmsg(context.socket, messages, kBatch, MSG_DONTWAIT, nullptr);
+        if (count <= 0) {
+            // EAGAIN after a spurious wake-up; any other error concerns one
+            // datagram (a pending ICMP error, a memory shortage), not the socket.
+            continue;
+        }
+        m_datagrams.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
+        batch.clear();
+        for (int i = 0; i < count; ++i) {
+            const msghdr &header = messages[i].msg_hdr;
+            if ((header.msg_flags & MSG_TRUNC) || header.msg_namelen < sizeof(sockaddr_in) ||
+                sources[i].sin_family != AF_INET) {
+                m_dropped.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            const unsigned char *data = buffers.data() + static_cast<std::size_t>(i) * kDatagramSize;
+            batch.push_back({sources[i], std::vector<unsigned char>(data, data + messages[i].msg_len)});
+        }
+        std::uint64_t overflow = 0;
+        {
+            std::lock_guard<std::mutex> lock(context.queueMutex);
+            for (Context::Packet &packet : batch) {
+                const std::size_t cost = packet.data.size() + kPacketOverhead;
+                if (context.queuedBytes + cost > kQueueLimit) {
+                    ++overflow;
+                    continue;
+                }
+                context.queuedBytes += cost;
+                context.queue.push_back(std::move(packet));
+            }
+        }
+        context.queueReady.notify_one();
+        if (overflow)
+            m_dropped.fetch_add(overflow, std::memory_order_relaxed);
+    }
+}
+
+void Receiver::decode(const std::shared_ptr<Context> &shared)
+{
+    Context &context = *shared;
+    tOnCallbackThread = true;
+    pthread_setname_np(pthread_self(), "nrvapi-decoder");
+    std::deque<Context::Packet> work;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(context.queueMutex);
+            context.queueReady.wait(lock, [&context] { return context.stopping.load() || !context.queue.empty(); });
+            if (context.stopping.load())
+                break;
+            work.swap(context.queue);
+            context.queuedBytes = 0;
+        }
+        for (const Context::Packet &packet : work) {
+            if (context.stopping.load())
+                break;
+            process(context, packet.data.data(), packet.data.size(), &packet.from);
+        }
+        work.clear();
+    }
+    if (context.closeOnExit.load())
+        context.close();
+}
+
+void Receiver::process(Context &context, const unsigned char *data, std::size_t length, const void *source)
+{
+    const auto *from = static_cast<const sockaddr_in *>(source);
+    Notification notification;
+    if (!engineDecode(data, length, from->sin_addr.s_addr, notification)) {
+        m_dropped.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    if (!notification.response.empty()) {
+        const ssize_t sent = sendto(context.socket, notification.response.data(), notification.response.size(),
+                                    MSG_DONTWAIT, static_cast<const sockaddr *>(source), sizeof(sockaddr_in));
+        if (sent == static_cast<ssize_t>(notification.response.size()))
+            m_informs.fetch_add(1, std::memory_order_relaxed);
+    }
+    deliver(notification);
+}
+
+template <typename Callback, typename Record>
+void Receiver::call(const std::atomic<Callback> &slot, const Record &record)
+{
+    // A null slot drops notifications of that kind.
+    if (const Callback callback = slot.load()) {
+        m_delivered.fetch_add(1, std::memory_order_relaxed);
+        callback(&record);
+    }
+}
+
+void Receiver::deliver(const Notification &n)
+{
+    switch (n.kind) {
+    case Kind::Unknown: call(m_onUnknown, n.unknown); break;
+    case Kind::Alarm: call(m_onAlarm, n.alarm); break;
+    case Kind::BinaryInput: call(m_onBinaryInput, n.binaryInput); break;
+    case Kind::Sensor: call(m_onSensor, n.sensor); break;
+    case Kind::Startup: call(m_onStartup, n.shortRecord); break;
+    case Kind::Linkup: call(m_onLinkup, n.shortRecord); break;
+    }
+}
+
+} // namespace nrv

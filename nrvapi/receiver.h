@@ -1,0 +1,72 @@
+// The UDP socket and the two threads behind it: a reader that only empties
+// the socket into memory, and a decoder that decodes each datagram and calls
+// the callback of its kind.
+#pragma once
+
+#include "nrvapi.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace nrv {
+
+struct Notification;
+
+class Receiver
+{
+public:
+    Receiver() = default;
+    ~Receiver();
+    Receiver(const Receiver &) = delete;
+    Receiver &operator=(const Receiver &) = delete;
+
+    // Binds synchronously; false (and a log line) when the socket cannot be
+    // bound. A receiver that is running is stopped first.
+    bool start(const char *address, int port);
+    // Ends reception and closes the socket; no callback runs once it returns
+    // (unless it is called from a callback, which cannot wait for itself).
+    void stop();
+    bool isReceiving() const;
+    // Why the last start failed; empty after a successful one.
+    const char *lastError() const;
+    // True on the thread that runs the callbacks.
+    bool onCallbackThread() const;
+
+    void setCallbacks(const TrapCallbackTable &table);
+    NrvStatistics statistics() const;
+    void resetStatistics();
+
+private:
+    struct Context;
+    void read(Context &context);
+    void decode(const std::shared_ptr<Context> &context);
+    void process(Context &context, const unsigned char *data, std::size_t length, const void *source);
+    void deliver(const Notification &notification);
+    template <typename Callback, typename Record> void call(const std::atomic<Callback> &slot, const Record &record);
+
+    std::mutex m_mutex;      // guards m_context
+    std::string m_lastError; // written by start() only, on the control thread
+    std::shared_ptr<Context> m_context;
+    // Each start is a generation; the reader marks its own as receiving, so a
+    // receiver that is being stopped can never make a later start look ready.
+    std::atomic<std::uint64_t> m_generation{0};
+    std::atomic<std::uint64_t> m_receivingGeneration{0};
+
+    std::atomic<UnknownTrapCallback> m_onUnknown{nullptr};
+    std::atomic<AlarmTrapCallback> m_onAlarm{nullptr};
+    std::atomic<BinaryInputTrapCallback> m_onBinaryInput{nullptr};
+    std::atomic<SensorTrapCallback> m_onSensor{nullptr};
+    std::atomic<ShortTrapCallback> m_onStartup{nullptr};
+    std::atomic<ShortTrapCallback> m_onLinkup{nullptr};
+
+    std::atomic<std::uint64_t> m_datagrams{0};
+    std::atomic<std::uint64_t> m_delivered{0};
+    std::atomic<std::uint64_t> m_dropped{0};
+    std::atomic<std::uint64_t> m_informs{0};
+};
+
+} // namespace nrv
