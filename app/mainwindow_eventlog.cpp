@@ -5,7 +5,6 @@
 #include "logwriter.h"
 #include "ui_mainwindow.h"
 
-#include <QDateTime>
 #include <QTimer>
 
 void TMainWindow::onSnmp(QString aLogStr, int aTrapType)
@@ -48,5 +47,5 @@ void TMainWindow::onQueue()
 
 void TMainWindow::rotateLog()
 {
-    rotateLogFile(settings, QDateTime::currentDateTime());
+    rotateLogFile(settings);
 }

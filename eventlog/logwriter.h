@@ -20,6 +20,8 @@ QString rotatedLogPath(const TSettings &settings, const QDateTime &now);
 // Renames an over-large log file to rotatedLogPath(); a failed rename is absorbed, and
 // the next call tries again.
 void rotateLogFile(const TSettings &settings, const QDateTime &now);
+// The same with the current local time, read only when the file is to be renamed.
+void rotateLogFile(const TSettings &settings);
 
 // Appends event lines to the log file, diverting them to the pending queue file
 // "queue.tmp" while the log file cannot be opened, and copying the queue in ahead of

@@ -1,17 +1,116 @@
 #include "eventline.h"
 
-// Placeholder until the formats land.
+#include <QLocale>
+
+#include <cstring>
+
 namespace EventLine {
-QString unknownTrapText(const UnknownTrapRecord &) { return {}; }
-QString startupTrapText(const ShortTrapRecord &) { return {}; }
-QString linkupTrapText(const ShortTrapRecord &) { return {}; }
-QString binaryInputTrapText(const BinaryInputTrapRecord &) { return {}; }
-QString sensorTrapText(const SensorTrapRecord &) { return {}; }
-QString alarmTrapText(const AlarmTrapRecord &, int *) { return {}; }
-QString sensorValueText(qint32) { return {}; }
-QString dateText(const QDate &) { return {}; }
-QString timeText(const QTime &) { return {}; }
-QString snmpLine(const QString &e, const QTime &, const QDate &) { return e; }
-QString syslogLine(const QByteArray &d, const QTime &, const QDate &) { return QString::fromUtf8(d); }
-QByteArray toLogBytes(const QString &line) { return line.toLatin1(); }
+
+namespace {
+
+// A record text up to its NUL, but never past the end of its field: a record that lacks
+// the NUL must not make us read the neighbouring fields or beyond the record.
+template <size_t N> QByteArray fieldText(const char (&field)[N])
+{
+    return QByteArray(field, int(qstrnlen(field, N)));
+}
+
+// The formatter reads every %s argument as UTF-8; the record's bytes go in unchanged.
+#define TXT(field) fieldText(record.field).constData()
+
+} // namespace
+
+QString unknownTrapText(const UnknownTrapRecord &record)
+{
+    return QString::asprintf(";;;;;7;;;%s;%u;;Unknown SNMP trap", TXT(sender), unsigned(record.uptime));
+}
+
+QString startupTrapText(const ShortTrapRecord &record)
+{
+    return QString::asprintf(";;;;;6;;;%s;%u;;Startup SNMP trap", TXT(sender), unsigned(record.uptime));
+}
+
+QString linkupTrapText(const ShortTrapRecord &record)
+{
+    return QString::asprintf(";;;;;5;;;%s;%u;;Linkup SNMP trap", TXT(sender), unsigned(record.uptime));
+}
+
+QString binaryInputTrapText(const BinaryInputTrapRecord &record)
+{
+    return QString::asprintf("%s;%s;%s;;%s;1;%u;;%s;%u;%s;Binary input change SNMP trap", TXT(deviceName),
+                             TXT(channelName), TXT(inputValue), TXT(channelState), unsigned(record.channelIndex),
+                             TXT(sender), unsigned(record.uptime), TXT(mac));
+}
+
+QString sensorTrapText(const SensorTrapRecord &record)
+{
+    const QByteArray value = sensorValueText(record.value).toLatin1();
+    return QString::asprintf("%s;%s;%s;%s;%s;2;%u;;%s;%u;%s;Sensor change SNMP trap", TXT(deviceName), TXT(channelName),
+                             value.constData(), TXT(unit), TXT(channelState), unsigned(record.channelIndex),
+                             TXT(sender), unsigned(record.uptime), TXT(mac));
+}
+
+QString alarmTrapText(const AlarmTrapRecord &record, int *code)
+{
+    // Exact, case-sensitive names: a name that merely starts with one of them is "other".
+    const QByteArray name = fieldText(record.alarmName);
+    unsigned typeCode = 0;
+    const char *description = "Alarm SNMP trap";
+    if (name == "inputStateAlarm") {
+        typeCode = 3;
+        description = "Binary input alarm SNMP trap";
+    } else if (name == "temperatureOutOfRange") {
+        typeCode = 4;
+        description = "Sensor alarm SNMP trap";
+    }
+    if (code)
+        *code = int(typeCode);
+    return QString::asprintf("%s;;;;%s;%u;%u;%u;%s;%u;%s;%s", TXT(deviceName), record.alarmState == 3 ? "begin" : "end",
+                             typeCode, unsigned(record.channelIndex), unsigned(record.alarmId), TXT(sender),
+                             unsigned(record.uptime), TXT(mac), description);
+}
+
+#undef TXT
+
+QString sensorValueText(qint32 tenths)
+{
+    // Unsigned magnitude, so that INT32_MIN has one too.
+    const quint32 magnitude = tenths < 0 ? 0u - quint32(tenths) : quint32(tenths);
+    return QString::asprintf("%s%u.%u", tenths < 0 ? "-" : "", unsigned(magnitude / 10), unsigned(magnitude % 10));
+}
+
+QString dateText(const QDate &date)
+{
+    return QLocale::system().toString(date, QLocale::ShortFormat);
+}
+
+QString timeText(const QTime &time)
+{
+    return time.toString(u"hh:mm:ss");
+}
+
+// Each piece goes to Latin-1 ("?" for what it cannot hold) and the formatter reads the
+// bytes back as UTF-8, so non-ASCII Latin-1 characters come out as U+FFFD in the view
+// and as "?" in the file. Other programs already see the log that way; keep it.
+QString snmpLine(const QString &eventText, const QTime &time, const QDate &date)
+{
+    const QByteArray timeBytes = timeText(time).toLatin1();
+    const QByteArray dateBytes = dateText(date).toLatin1();
+    const QByteArray eventBytes = eventText.toLatin1();
+    return QString::asprintf("%s;%s;%s", dateBytes.constData(), timeBytes.constData(), eventBytes.constData());
+}
+
+QString syslogLine(const QByteArray &datagram, const QTime &time, const QDate &date)
+{
+    const QByteArray timeBytes = timeText(time).toLatin1();
+    const QByteArray dateBytes = dateText(date).toLatin1();
+    // %s stops at the first NUL of the datagram, which is where the message ends.
+    return QString::asprintf("%s;%s;;;;;;8;;;;;%s", dateBytes.constData(), timeBytes.constData(), datagram.constData());
+}
+
+QByteArray toLogBytes(const QString &line)
+{
+    return line.toLatin1();
+}
+
 } // namespace EventLine

@@ -1,0 +1,417 @@
+#include "logwriter.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void putFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Another program holding the file in one of the ways the helper knows.
+class Holder
+{
+public:
+    bool start(const QString &kind, const QString &path)
+    {
+        process.start(EVENTLOG_HELPER, {"lock", kind, path});
+        return process.waitForReadyRead(10000) && process.readLine().trimmed() == "locked";
+    }
+    void release()
+    {
+        process.closeWriteChannel();
+        process.waitForFinished();
+    }
+    ~Holder()
+    {
+        if (process.state() != QProcess::NotRunning)
+            release();
+    }
+
+private:
+    QProcess process;
+};
+
+} // namespace
+
+class TestLogWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void lockedLogDivertsToQueue_data();
+    void lockedLogDivertsToQueue();
+    void leftoverQueueMergesFirst();
+    void lineFeedInsideLine_data();
+    void lineFeedInsideLine();
+    void rotationThreshold();
+    void rotatedName_data();
+    void rotatedName();
+    void rotationCollision();
+    void dataFolderRemovedAndRestored_data();
+    void dataFolderRemovedAndRestored();
+    void heldLinesGoToQueueFirst();
+    void failedWriteCountsAsNothing_data();
+    void failedWriteCountsAsNothing();
+    void undeletableQueue_data();
+    void undeletableQueue();
+    void unreadableQueueLeftAlone();
+
+private:
+    bool write(const QByteArray &line) { return writer.write(settings, line.constData(), int(line.size())); }
+    QString logPath() const { return logFilePath(settings); }
+    QString queuePath() const { return queueFilePath(settings); }
+
+    std::unique_ptr<QTemporaryDir> tmp;
+    TSettings settings;
+    TLogWriter writer;
+};
+
+void TestLogWriter::init()
+{
+    tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(tmp->isValid());
+    settings = TSettings();
+    settings.DataDir = tmp->filePath("base/data");
+    settings.DataFile = "log.txt";
+    QVERIFY(QDir().mkpath(settings.DataDir));
+    writer = TLogWriter();
+}
+
+void TestLogWriter::cleanup()
+{
+    QFile::setPermissions(settings.DataDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    tmp.reset();
+}
+
+void TestLogWriter::lockedLogDivertsToQueue_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("diverts");
+    QTest::addColumn<bool>("releaseByWrite");
+
+    // A shared lock is a reader that denies writers; only a reader without any lock
+    // leaves the file to us.
+    const struct {
+        const char *name, *kind;
+        bool diverts;
+    } holders[] = {
+        {"flock exclusive", "flock-ex", true},  {"flock shared", "flock-sh", true},
+        {"OFD write lock", "ofd-wr", true},     {"OFD read lock", "ofd-rd", true},
+        {"POSIX write lock", "posix-wr", true}, {"POSIX read lock", "posix-rd", true},
+        {"reader without lock", "read", false},
+    };
+    for (const auto &h : holders) {
+        QTest::addRow("%s, timer flush", h.name) << h.kind << h.diverts << false;
+        if (h.diverts)
+            QTest::addRow("%s, next event", h.name) << h.kind << h.diverts << true;
+    }
+}
+
+void TestLogWriter::lockedLogDivertsToQueue()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, diverts);
+    QFETCH(bool, releaseByWrite);
+
+    QVERIFY(write("first"));
+    Holder holder;
+    QVERIFY(holder.start(kind, QDir::toNativeSeparators(logPath())));
+    QCOMPARE(write("second"), !diverts);
+    QCOMPARE(write("third"), !diverts);
+    if (!diverts) {
+        QCOMPARE(contents(logPath()), QByteArray("first\r\nsecond\r\nthird\r\n"));
+        QVERIFY(!QFile::exists(queuePath()));
+        return;
+    }
+    QCOMPARE(contents(logPath()), QByteArray("first\r\n"));
+    QCOMPARE(contents(queuePath()), QByteArray("second\r\nthird\r\n"));
+    QVERIFY(!writer.flush(settings));
+    QCOMPARE(contents(logPath()), QByteArray("first\r\n"));
+
+    holder.release();
+    if (releaseByWrite)
+        QVERIFY(write("fourth"));
+    else
+        QVERIFY(writer.flush(settings));
+    QCOMPARE(contents(logPath()),
+             QByteArray(releaseByWrite ? "first\r\nsecond\r\nthird\r\nfourth\r\n" : "first\r\nsecond\r\nthird\r\n"));
+    QVERIFY(!QFile::exists(queuePath()));
+}
+
+void TestLogWriter::leftoverQueueMergesFirst()
+{
+    putFile(logPath(), "old\r\n");
+    putFile(queuePath(), "queued 1\r\nqueued 2\r\n");
+    QVERIFY(write("new"));
+    QCOMPARE(contents(logPath()), QByteArray("old\r\nqueued 1\r\nqueued 2\r\nnew\r\n"));
+    QVERIFY(!QFile::exists(queuePath()));
+}
+
+void TestLogWriter::lineFeedInsideLine_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("direct");
+    QTest::addColumn<QByteArray>("queued");
+
+    QTest::newRow("LF") << QByteArray("a\nb") << QByteArray("a\nb\r\n") << QByteArray("a\r\nb\r\n");
+    QTest::newRow("CR LF") << QByteArray("a\r\nb") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\r\nb\r\n");
+    QTest::newRow("LF at the end") << QByteArray("a\n") << QByteArray("a\n\r\n") << QByteArray("a\r\n\r\n");
+}
+
+void TestLogWriter::lineFeedInsideLine()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, direct);
+    QFETCH(QByteArray, queued);
+
+    QVERIFY(write(line));
+    QCOMPARE(contents(logPath()), direct);
+    putFile(logPath(), {});
+
+    Holder holder;
+    QVERIFY(holder.start("flock-ex", logPath()));
+    QVERIFY(!write(line));
+    QCOMPARE(contents(queuePath()), queued);
+    holder.release();
+    QVERIFY(writer.flush(settings));
+    QCOMPARE(contents(logPath()), queued);
+}
+
+void TestLogWriter::rotationThreshold()
+{
+    const QDateTime now(QDate(2024, 1, 31), QTime(23, 59, 7));
+    const QString rotated = settings.DataDir + "/log_240131_235907.txt";
+    QFile log(logPath());
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    QVERIFY(log.resize(RotateThreshold));
+    log.close();
+
+    rotateLogFile(settings, now);
+    QVERIFY(!QFile::exists(rotated));
+    QVERIFY(write("x"));
+    QCOMPARE(QFileInfo(logPath()).size(), RotateThreshold + 3);
+
+    rotateLogFile(settings, now);
+    QCOMPARE(QFileInfo(rotated).size(), RotateThreshold + 3);
+    QVERIFY(!QFile::exists(logPath()));
+    QVERIFY(write("y"));
+    QCOMPARE(contents(logPath()), QByteArray("y\r\n"));
+}
+
+void TestLogWriter::rotatedName_data()
+{
+    QTest::addColumn<QString>("dataFile");
+    QTest::addColumn<QString>("rotated");
+
+    QTest::newRow("name and suffix") << "log.txt"
+                                     << "log_240131_235907.txt";
+    QTest::newRow("no dot") << "events"
+                            << "events_240131_235907.";
+    QTest::newRow("several dots") << "site.a.txt"
+                                  << "site.a_240131_235907.txt";
+    QTest::newRow("sub-path") << "sub.d/log.txt"
+                              << "log_240131_235907.txt";
+}
+
+void TestLogWriter::rotatedName()
+{
+    QFETCH(QString, dataFile);
+    QFETCH(QString, rotated);
+
+    settings.DataFile = dataFile;
+    const QDateTime now(QDate(2024, 1, 31), QTime(23, 59, 7));
+    QCOMPARE(rotatedLogPath(settings, now), settings.DataDir + QDir::separator() + rotated);
+
+    QVERIFY(QDir().mkpath(QFileInfo(logPath()).absolutePath()));
+    QFile log(logPath());
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    QVERIFY(log.resize(RotateThreshold + 1));
+    log.close();
+    rotateLogFile(settings, now);
+    QVERIFY(!QFile::exists(logPath()));
+    QCOMPARE(QFileInfo(settings.DataDir + "/" + rotated).size(), RotateThreshold + 1);
+}
+
+void TestLogWriter::rotationCollision()
+{
+    const QDateTime now(QDate(2024, 1, 31), QTime(23, 59, 7));
+    putFile(rotatedLogPath(settings, now), "earlier rotation\r\n");
+    QFile log(logPath());
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    QVERIFY(log.resize(RotateThreshold + 1));
+    log.close();
+
+    rotateLogFile(settings, now);
+    QVERIFY(write("goes on"));
+    QCOMPARE(QFileInfo(logPath()).size(), RotateThreshold + 1 + 9);
+    QCOMPARE(contents(rotatedLogPath(settings, now)), QByteArray("earlier rotation\r\n"));
+
+    rotateLogFile(settings, now.addSecs(1));
+    QCOMPARE(QFileInfo(rotatedLogPath(settings, now.addSecs(1))).size(), RotateThreshold + 1 + 9);
+}
+
+void TestLogWriter::dataFolderRemovedAndRestored_data()
+{
+    QTest::addColumn<bool>("parentToo");
+
+    // Only the data folder gone: made again at once. Its parent gone too (a drive that
+    // went away): nothing is made, lines wait in memory until the folder is back.
+    QTest::newRow("data folder") << false;
+    QTest::newRow("with its parent") << true;
+}
+
+void TestLogWriter::dataFolderRemovedAndRestored()
+{
+    QFETCH(bool, parentToo);
+
+    const QString gone = parentToo ? tmp->filePath("base") : settings.DataDir;
+    const QString away = tmp->filePath("away");
+    QVERIFY(write("A"));
+    QVERIFY(write("B"));
+    QVERIFY(QDir().rename(gone, away));
+    if (!parentToo) {
+        QVERIFY(write("C"));
+        QCOMPARE(contents(logPath()), QByteArray("C\r\n"));
+        return;
+    }
+    QVERIFY(!write("C"));
+    QVERIFY(!write("D"));
+    QVERIFY(!writer.flush(settings));
+    QCOMPARE(writer.heldLines(), 2);
+    QVERIFY(!QFile::exists(settings.DataDir));
+
+    QVERIFY(QDir().rename(away, gone));
+    QVERIFY(write("E"));
+    QVERIFY(write("F"));
+    QCOMPARE(contents(logPath()), QByteArray("A\r\nB\r\nC\r\nD\r\nE\r\nF\r\n"));
+    QCOMPARE(writer.heldLines(), 0);
+}
+
+void TestLogWriter::heldLinesGoToQueueFirst()
+{
+    QVERIFY(write("A"));
+    Holder holder;
+    QVERIFY(holder.start("ofd-wr", logPath()));
+    QVERIFY(!write("B"));
+    const QString away = tmp->filePath("away");
+    QVERIFY(QDir().rename(tmp->filePath("base"), away));
+    QVERIFY(!write("C"));
+    QCOMPARE(writer.heldLines(), 1);
+
+    // The queue can take lines again while the log is still locked: what waited in
+    // memory goes in first.
+    QVERIFY(QDir().rename(away, tmp->filePath("base")));
+    QVERIFY(!write("D"));
+    QCOMPARE(writer.heldLines(), 0);
+    QCOMPARE(contents(queuePath()), QByteArray("B\r\nC\r\nD\r\n"));
+
+    holder.release();
+    QVERIFY(writer.flush(settings));
+    QCOMPARE(contents(logPath()), QByteArray("A\r\nB\r\nC\r\nD\r\n"));
+}
+
+void TestLogWriter::failedWriteCountsAsNothing_data()
+{
+    QTest::addColumn<bool>("queueFull");
+
+    QTest::newRow("log file full") << false;
+    QTest::newRow("log and queue full") << true;
+}
+
+void TestLogWriter::failedWriteCountsAsNothing()
+{
+    QFETCH(bool, queueFull);
+
+    // /dev/full opens fine and refuses every write, as a full disk does.
+    QVERIFY(QFile::link("/dev/full", logPath()));
+    if (queueFull)
+        QVERIFY(QFile::link("/dev/full", queuePath()));
+    QVERIFY(!write("A"));
+    QVERIFY(!write("B"));
+    QCOMPARE(writer.heldLines(), queueFull ? 2 : 0);
+    if (!queueFull)
+        QCOMPARE(contents(queuePath()), QByteArray("A\r\nB\r\n"));
+
+    QVERIFY(QFile::remove(logPath()));
+    if (queueFull)
+        QVERIFY(QFile::remove(queuePath()));
+    QVERIFY(write("C"));
+    QCOMPARE(contents(logPath()), QByteArray("A\r\nB\r\nC\r\n"));
+    QVERIFY(!QFile::exists(queuePath()));
+}
+
+void TestLogWriter::undeletableQueue_data()
+{
+    QTest::addColumn<bool>("queueWritable");
+
+    QTest::newRow("queue emptied instead") << true;
+    QTest::newRow("queue read-only, copy undone") << false;
+}
+
+void TestLogWriter::undeletableQueue()
+{
+    QFETCH(bool, queueWritable);
+
+    // The flush runs in a helper as an unprivileged user, so that the folder's permissions
+    // hold even when the tests run as root.
+    using P = QFile::Permission;
+    const QFile::Permissions all =
+        P::ReadOwner | P::WriteOwner | P::ReadGroup | P::WriteGroup | P::ReadOther | P::WriteOther;
+    const QFile::Permissions folder =
+        P::ReadOwner | P::ExeOwner | P::ReadGroup | P::ExeGroup | P::ReadOther | P::ExeOther;
+    for (const QString &path : {tmp->path(), tmp->filePath("base")})
+        QVERIFY(QFile::setPermissions(path, folder | P::WriteOwner));
+    putFile(logPath(), "A\r\n");
+    putFile(queuePath(), "B\r\nC\r\n");
+    QVERIFY(QFile::setPermissions(logPath(), all));
+    QVERIFY(
+        QFile::setPermissions(queuePath(), queueWritable ? all : folder & ~(P::ExeOwner | P::ExeGroup | P::ExeOther)));
+    QVERIFY(QFile::setPermissions(settings.DataDir, folder));
+
+    const auto flushAsUser = [&] {
+        return QProcess::execute(EVENTLOG_HELPER, {"flush", settings.DataDir, settings.DataFile});
+    };
+    QCOMPARE(flushAsUser(), queueWritable ? 0 : 1);
+    QCOMPARE(flushAsUser(), queueWritable ? 0 : 1);
+    if (queueWritable) {
+        QCOMPARE(contents(logPath()), QByteArray("A\r\nB\r\nC\r\n"));
+        QCOMPARE(QFileInfo(queuePath()).size(), 0);
+    } else {
+        QCOMPARE(contents(logPath()), QByteArray("A\r\n"));
+        QCOMPARE(contents(queuePath()), QByteArray("B\r\nC\r\n"));
+    }
+
+    QVERIFY(QFile::setPermissions(settings.DataDir, folder | P::WriteOwner));
+    QVERIFY(write("D"));
+    QCOMPARE(contents(logPath()), QByteArray("A\r\nB\r\nC\r\nD\r\n"));
+    QVERIFY(!QFile::exists(queuePath()));
+}
+
+void TestLogWriter::unreadableQueueLeftAlone()
+{
+    // A queue file we cannot read is kept for later; the line itself is not held back.
+    QVERIFY(QDir().mkdir(queuePath()));
+    QVERIFY(!write("A"));
+    QCOMPARE(contents(logPath()), QByteArray("A\r\n"));
+    QVERIFY(QFileInfo(queuePath()).isDir());
+    QCOMPARE(writer.heldLines(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestLogWriter)
+#include "tst_logwriter.moc"
