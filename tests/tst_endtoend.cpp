@@ -1,0 +1,265 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+#include <QUdpSocket>
+
+// The real program, started as a user would start it (offscreen here), fed by real
+// clients: logger and snmptrap, plus raw datagrams of our own.
+
+namespace {
+
+int freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
+}
+
+const char Mac[] = "00:11:22:aa:bb:cc";
+const QString Device = "1.3.6.1.4.1.32473.1";
+QString object(int n)
+{
+    return Device + ".1." + QString::number(n) + ".0";
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void syslogFromLogger_data();
+    void syslogFromLogger();
+    void rawSyslogDatagrams();
+    void trapsOfEveryKind_data();
+    void trapsOfEveryKind();
+    void unknownTrapsFilteredByDefault();
+    void informIsAnswered();
+
+private:
+    QStringList logLines() const;
+    // Waits for a line ending in suffix; returns it.
+    QString waitForLineEndingWith(const QString &suffix, int timeoutMs = 5000);
+    void sendSyslog(const QByteArray &datagram);
+    void snmptrap(const QStringList &args);
+
+    QProcess program;
+    QString dataDir;
+    int snmpPort = 0;
+    int syslogPort = 0;
+};
+
+void TestEndToEnd::initTestCase()
+{
+    QVERIFY2(!QStandardPaths::findExecutable("snmptrap").isEmpty(), "snmptrap (Debian package snmp) is needed");
+    QVERIFY2(!QStandardPaths::findExecutable("logger").isEmpty(), "logger is needed");
+    snmpPort = freeUdpPort();
+    syslogPort = freeUdpPort();
+    dataDir = QDir::homePath() + "/data";
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Norvane/Ventrix/Ventrix.ini";
+    QSettings ini(config, QSettings::IniFormat);
+    ini.setValue("AutoStart", true);
+    ini.setValue("SnmpPort", snmpPort);
+    ini.setValue("SyslogPort", syslogPort);
+    ini.setValue("BalloonEnable", false);
+    ini.setValue("DataDir", dataDir);
+    ini.sync();
+
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(VENTRIX_BINARY_DIR "/bin/ventrix", {"-platform", "offscreen"});
+    QVERIFY(program.waitForStarted());
+
+    // Ready when both receivers have taken a probe each.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            sendSyslog("probe");
+            return logLines().filter(";probe").size() > 0;
+        }(),
+        10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            snmptrap(
+                {"-v", "2c", "-c", "public", "127.0.0.1:" + QString::number(snmpPort), "7", "1.3.6.1.6.3.1.1.5.1"});
+            return logLines().filter("Startup SNMP trap").size() > 0;
+        }(),
+        10000);
+}
+
+void TestEndToEnd::cleanupTestCase()
+{
+    program.kill();
+    program.waitForFinished();
+}
+
+QStringList TestEndToEnd::logLines() const
+{
+    QFile file(dataDir + "/log.txt");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    QStringList lines = QString::fromLatin1(bytes).split("\r\n");
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QString TestEndToEnd::waitForLineEndingWith(const QString &suffix, int timeoutMs)
+{
+    QString found;
+    const bool seen = QTest::qWaitFor(
+        [&] {
+            const QStringList lines = logLines();
+            for (const QString &line : lines)
+                if (line.endsWith(suffix))
+                    found = line;
+            return !found.isEmpty();
+        },
+        timeoutMs);
+    return seen ? found : QString();
+}
+
+void TestEndToEnd::sendSyslog(const QByteArray &datagram)
+{
+    QUdpSocket socket;
+    socket.writeDatagram(datagram, QHostAddress::LocalHost, quint16(syslogPort));
+}
+
+void TestEndToEnd::snmptrap(const QStringList &args)
+{
+    QProcess tool;
+    tool.start("snmptrap", QStringList{"-m", "", "-M", "/nonexistent"} + args);
+    QVERIFY(tool.waitForFinished(5000));
+    QCOMPARE(tool.exitCode(), 0);
+}
+
+void TestEndToEnd::syslogFromLogger_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("pattern");
+    QTest::newRow("RFC 3164") << "--rfc3164"
+                              << R"(^<13>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \S+ e2e: %1$)";
+    QTest::newRow("RFC 5424") << "--rfc5424"
+                              << R"(^<13>1 \S+ \S+ e2e - - .*%1$)";
+}
+
+void TestEndToEnd::syslogFromLogger()
+{
+    QFETCH(QString, form);
+    QFETCH(QString, pattern);
+    const QString message = "door opened " + QString(QTest::currentDataTag()).remove(' ');
+    QProcess logger;
+    logger.start("logger", {"--udp", "-n", "127.0.0.1", "-P", QString::number(syslogPort), form, "-t", "e2e", "-p",
+                            "user.notice", message});
+    QVERIFY(logger.waitForFinished(5000));
+    const QString line = waitForLineEndingWith(message);
+    QVERIFY2(!line.isEmpty(), "the logger message reached the log file");
+    const QStringList columns = line.split(';');
+    QCOMPARE(columns.size(), 13);
+    QCOMPARE(columns.mid(2, 10), (QStringList{"", "", "", "", "", "8", "", "", "", ""}));
+    QVERIFY2(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(columns[1]).hasMatch(), qPrintable(columns[1]));
+    QVERIFY2(QRegularExpression(pattern.arg(message)).match(columns[12]).hasMatch(), qPrintable(columns[12]));
+}
+
+void TestEndToEnd::rawSyslogDatagrams()
+{
+    sendSyslog("raw-marker-start");
+    QVERIFY(!waitForLineEndingWith(";raw-marker-start").isEmpty());
+    const int before = logLines().size();
+
+    sendSyslog(QByteArray());
+    sendSyslog("a;b");
+    sendSyslog("first\r\nsecond");
+    sendSyslog(QByteArray("kept\0dropped", 12));
+    // Three in one go: one line each, in order.
+    QUdpSocket socket;
+    for (const char *text : {"burst-1", "burst-2", "burst-3"})
+        socket.writeDatagram(QByteArray(text), QHostAddress::LocalHost, quint16(syslogPort));
+
+    QVERIFY(!waitForLineEndingWith(";burst-3").isEmpty());
+    QStringList tails;
+    for (const QString &line : logLines().mid(before))
+        tails << (line.contains(';') ? line.section(';', 2) : line);
+    QCOMPARE(tails, (QStringList{";;;;;8;;;;;", ";;;;;8;;;;;a;b", ";;;;;8;;;;;first", "second", ";;;;;8;;;;;kept",
+                                 ";;;;;8;;;;;burst-1", ";;;;;8;;;;;burst-2", ";;;;;8;;;;;burst-3"}));
+}
+
+void TestEndToEnd::trapsOfEveryKind_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("eventText");
+
+    const QString target = "127.0.0.1:" + QString::number(snmpPort);
+    const QStringList device{object(1), "s", "pump-7", object(2), "x", "001122AABBCC"};
+    const QStringList input = device + QStringList{object(3), "u", "3",    object(4), "s", "Door",
+                                                   object(5), "s", "open", object(6), "s", "alarm"};
+    const QStringList sensor = device + QStringList{object(3), "u", "2", object(4), "s", "Temp",  object(7), "i", "-15",
+                                                    object(8), "s", "C", object(6), "s", "normal"};
+    const QStringList alarm = device + QStringList{object(3),  "u", "4", object(9),  "s", "inputStateAlarm",
+                                                   object(10), "i", "3", object(11), "u", "77"};
+    const QStringList v2{"-v", "2c", "-c", "public", target, "12345"};
+    const QStringList v1{"-v", "1", "-c", "private", target, Device, "10.1.2.3"};
+
+    const QString inputText = QString("pump-7;Door;open;;alarm;1;3;;%1;12345;%2;Binary input change SNMP trap");
+    const QString sensorText = QString("pump-7;Temp;-1.5;C;normal;2;2;;%1;12345;%2;Sensor change SNMP trap");
+    const QString alarmText = QString("pump-7;;;;begin;3;4;77;%1;12345;%2;Binary input alarm SNMP trap");
+
+    QTest::newRow("v2c binary input") << v2 + QStringList{Device + ".0.1"} + input << inputText.arg("127.0.0.1", Mac);
+    QTest::newRow("v1 binary input") << v1 + QStringList{"6", "1", "12345"} + input << inputText.arg("10.1.2.3", Mac);
+    QTest::newRow("v2c sensor") << v2 + QStringList{Device + ".0.2"} + sensor << sensorText.arg("127.0.0.1", Mac);
+    QTest::newRow("v1 sensor") << v1 + QStringList{"6", "2", "12345"} + sensor << sensorText.arg("10.1.2.3", Mac);
+    QTest::newRow("v2c alarm") << v2 + QStringList{Device + ".0.3"} + alarm << alarmText.arg("127.0.0.1", Mac);
+    QTest::newRow("v1 alarm") << v1 + QStringList{"6", "3", "12345"} + alarm << alarmText.arg("10.1.2.3", Mac);
+    QTest::newRow("v2c warm start") << v2 + QStringList{"1.3.6.1.6.3.1.1.5.2"}
+                                    << ";;;;;6;;;127.0.0.1;12345;;Startup SNMP trap";
+    QTest::newRow("v1 cold start") << v1 + QStringList{"0", "0", "12345"}
+                                   << ";;;;;6;;;10.1.2.3;12345;;Startup SNMP trap";
+    QTest::newRow("v2c link up") << v2 + QStringList{"1.3.6.1.6.3.1.1.5.4"}
+                                 << ";;;;;5;;;127.0.0.1;12345;;Linkup SNMP trap";
+    QTest::newRow("v1 link up") << v1 + QStringList{"3", "0", "12345"} << ";;;;;5;;;10.1.2.3;12345;;Linkup SNMP trap";
+}
+
+void TestEndToEnd::trapsOfEveryKind()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, eventText);
+    const int before = logLines().size();
+    snmptrap(args);
+    QTRY_VERIFY(logLines().size() > before);
+    const QString line = logLines().value(before);
+    QCOMPARE(line.section(';', 2), eventText);
+    QCOMPARE(line.count(';'), 13);
+}
+
+void TestEndToEnd::unknownTrapsFilteredByDefault()
+{
+    const int before = logLines().size();
+    const QString target = "127.0.0.1:" + QString::number(snmpPort);
+    snmptrap({"-v", "2c", "-c", "public", target, "1", "1.3.6.1.6.3.1.1.5.3"}); // linkDown
+    snmptrap({"-v", "2c", "-c", "public", target, "1", "1.3.6.1.6.3.1.1.5.2"}); // and a warm start after it
+    QTRY_VERIFY(logLines().size() > before);
+    QTest::qWait(200);
+    const QStringList added = logLines().mid(before);
+    QCOMPARE(added.size(), 1);
+    QVERIFY(added[0].endsWith("Startup SNMP trap"));
+}
+
+void TestEndToEnd::informIsAnswered()
+{
+    QProcess inform;
+    inform.start("snmpinform", {"-m", "", "-M", "/nonexistent", "-v", "2c", "-c", "public", "-t", "2", "-r", "1",
+                                "127.0.0.1:" + QString::number(snmpPort), "99", "1.3.6.1.6.3.1.1.5.4"});
+    QVERIFY(inform.waitForFinished(10000));
+    QCOMPARE(inform.exitCode(), 0);
+    QVERIFY(!waitForLineEndingWith(";99;;Linkup SNMP trap").isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
