@@ -2,6 +2,7 @@
 
 #include "logwriter.h"
 #include "settings.h"
+#include "viewappender.h"
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -87,4 +88,6 @@ private:
     quint8 logShareMode = 0;
     // Lines that could not be stored yet, and the mechanics of getting them stored.
     TLogWriter logWriter;
+    // Lines on their way into the log view.
+    TViewAppender *viewAppender = nullptr;
 };

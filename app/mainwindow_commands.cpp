@@ -37,6 +37,7 @@ void openExistingOrComplain(QWidget *parent, const QString &path, const QString 
 
 void TMainWindow::on_actionClear_triggered()
 {
+    viewAppender->discard();
     ui->plainTextEditLog->clear();
 }
 

@@ -19,7 +19,7 @@ void TMainWindow::onSnmp(QString aLogStr, int aTrapType)
 
 void TMainWindow::outputEvent(const QString &title, const QString &line)
 {
-    ui->plainTextEditLog->appendPlainText(line);
+    viewAppender->append(line);
     if (settings.BalloonEnable)
         showTrayMessage(title, line);
     const QByteArray bytes = EventLine::toLogBytes(line);
