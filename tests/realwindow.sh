@@ -69,7 +69,16 @@ icon_embedded() { [ -n "$(tray_icon_center)" ]; }
 wait_for 10 icon_embedded || fail "the tray icon was not embedded"
 read -r icon_x icon_y < <(tray_icon_center)
 
-step "an event raises a balloon"
+step "events arrive and raise a balloon"
+dev=1.3.6.1.4.1.32473.1
+trap() { snmptrap -m '' -M /nonexistent -v 2c -c public "127.0.0.1:$snmp_port" 4242 "$@" >/dev/null 2>&1 || true; }
+sleep 0.5
+trap $dev.0.2 $dev.1.1.0 s pump-7 $dev.1.2.0 x 001122AABBCC $dev.1.3.0 u 2 $dev.1.4.0 s "Water temperature" \
+    $dev.1.7.0 i 235 $dev.1.8.0 s C $dev.1.6.0 s normal
+trap $dev.0.1 $dev.1.1.0 s pump-7 $dev.1.2.0 x 001122AABBCC $dev.1.3.0 u 1 $dev.1.4.0 s Door \
+    $dev.1.5.0 s open $dev.1.6.0 s alarm
+trap $dev.0.3 $dev.1.1.0 s pump-7 $dev.1.2.0 x 001122AABBCC $dev.1.3.0 u 1 $dev.1.9.0 s inputStateAlarm \
+    $dev.1.10.0 i 3 $dev.1.11.0 u 17
 for _ in 1 2 3; do
     printf '<13>Dec  8 10:00:00 pump-7 door: opened' >/dev/udp/127.0.0.1/"$syslog_port"
     sleep 0.3
@@ -78,7 +87,8 @@ balloon() { xwininfo -root -tree | grep -q '"Syslog message recieved"\|QBalloonT
     [ "$(xdotool search --onlyvisible --class ventrix 2>/dev/null | wc -l)" -gt 2 ]; }
 wait_for 5 balloon || fail "no balloon appeared"
 wait_for 5 grep -q 'door: opened' "$work/home/data/log.txt" || fail "the event is not in the log file"
-import -window root "$shots/main-window.png"
+snap() { import -window root "$shots/$1.png" && convert "$shots/$1.png" -fuzz 2% -trim +repage "$shots/$1.png"; }
+snap main-window
 
 step "minimise: the window leaves for the tray"
 xdotool windowminimize "$window"
@@ -95,7 +105,7 @@ step "closing asks; Escape minimises to the tray"
 xdotool windowactivate --sync "$window" key alt+F4
 question=$(timeout 5 xdotool search --sync --name '^Exit Ventrix$') || fail "no close question"
 sleep 0.3
-import -window root "$shots/close-question.png"
+snap close-question
 xdotool key Escape
 wait_for 3 bash -c "! xwininfo -id $window | grep -q IsViewable" || fail "Escape did not send the window to the tray"
 kill -0 "$app_pid" || fail "the program ended on Escape"
@@ -108,14 +118,14 @@ sleep 0.3
 xdotool key s
 timeout 5 xdotool search --sync --name '^Settings$' >/dev/null || fail "no settings dialog"
 sleep 0.3
-import -window root "$shots/settings.png"
+snap settings
 xdotool key Escape
 sleep 0.3
 
 step "Exit in the tray menu ends the program without a question"
 xdotool mousemove "$icon_x" "$icon_y" click 3
 sleep 0.5
-import -window root "$shots/tray-menu.png"
+snap tray-menu
 xdotool key e
 wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not end"
 xdotool search --name '^Exit Ventrix$' >/dev/null 2>&1 && fail "a close question appeared"
