@@ -23,24 +23,12 @@
 
 namespace {
 
-int freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
-
 int countOf(const QString &call)
 {
     int n = 0;
     for (const std::string &c : NrvFake::calls())
         n += QString::fromStdString(c) == call;
     return n;
-}
-
-QString configFile()
-{
-    return qEnvironmentVariable("XDG_CONFIG_HOME") + "/Norvane/Ventrix/Ventrix.ini";
 }
 
 } // namespace
@@ -90,13 +78,8 @@ void TestCommands::init()
     syslogPort = freeUdpPort();
     dataDir = QDir::homePath() + "/data";
     QDir(dataDir).removeRecursively();
-    QFile::remove(configFile());
-    QSettings ini(configFile(), QSettings::IniFormat);
-    ini.setValue("SnmpPort", snmpPort);
-    ini.setValue("SyslogPort", syslogPort);
-    ini.setValue("BalloonEnable", false);
-    ini.setValue("DataDir", dataDir);
-    ini.sync();
+    writeSettingsFile(
+        {{"SnmpPort", snmpPort}, {"SyslogPort", syslogPort}, {"BalloonEnable", false}, {"DataDir", dataDir}});
 }
 
 void TestCommands::makeWindow()

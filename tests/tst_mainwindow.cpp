@@ -20,13 +20,6 @@
 
 namespace {
 
-int freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
-
 QString joined(const std::vector<std::string> &calls)
 {
     QStringList list;
@@ -60,7 +53,6 @@ private slots:
 
 private:
     std::unique_ptr<TMainWindow> makeWindow();
-    QString configFile() const;
     UrlCatcher urls;
 };
 
@@ -69,21 +61,12 @@ void TestMainWindow::initTestCase()
     QDesktopServices::setUrlHandler("file", &urls, "open");
 }
 
-QString TestMainWindow::configFile() const
-{
-    return qEnvironmentVariable("XDG_CONFIG_HOME") + "/Norvane/Ventrix/Ventrix.ini";
-}
-
 void TestMainWindow::init()
 {
     NrvFake::reset();
     urls.urls.clear();
-    QFile::remove(configFile());
     // Never the real 162/514: every window of this suite listens on free high ports.
-    QSettings ini(configFile(), QSettings::IniFormat);
-    ini.setValue("SnmpPort", freeUdpPort());
-    ini.setValue("SyslogPort", freeUdpPort());
-    ini.sync();
+    writeSettingsFile({{"SnmpPort", freeUdpPort()}, {"SyslogPort", freeUdpPort()}});
 }
 
 void TestMainWindow::cleanup()

@@ -16,13 +16,6 @@
 
 namespace {
 
-int freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
-
 int countOf(const std::string &name)
 {
     int n = 0;
@@ -82,15 +75,9 @@ void TestReceivers::init()
 
 void TestReceivers::writeSettings(const QVariantMap &values)
 {
-    const QString path = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Norvane/Ventrix/Ventrix.ini";
-    QFile::remove(path);
-    QSettings ini(path, QSettings::IniFormat);
-    ini.setValue("SnmpPort", snmpPort);
-    ini.setValue("SyslogPort", syslogPort);
-    ini.setValue("BalloonEnable", false);
-    for (auto it = values.begin(); it != values.end(); ++it)
-        ini.setValue(it.key(), it.value());
-    ini.sync();
+    QVariantMap all{{"SnmpPort", snmpPort}, {"SyslogPort", syslogPort}, {"BalloonEnable", false}};
+    all.insert(values);
+    writeSettingsFile(all);
 }
 
 void TestReceivers::makeWindow()

@@ -47,14 +47,9 @@ void TestTray::init()
 
 void TestTray::makeWindow(const QVariantMap &values)
 {
-    const QString path = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Norvane/Ventrix/Ventrix.ini";
-    QFile::remove(path);
-    QSettings ini(path, QSettings::IniFormat);
-    ini.setValue("SnmpPort", 1);
-    ini.setValue("SyslogPort", 1);
-    for (auto it = values.begin(); it != values.end(); ++it)
-        ini.setValue(it.key(), it.value());
-    ini.sync();
+    QVariantMap all{{"SnmpPort", 1}, {"SyslogPort", 1}};
+    all.insert(values);
+    writeSettingsFile(all);
     window = std::make_unique<TMainWindow>();
 }
 
