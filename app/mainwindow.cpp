@@ -40,6 +40,9 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
     logWriter.shareMode = logShareMode;
     queueTimer = new QTimer(this);
     connect(queueTimer, &QTimer::timeout, this, &TMainWindow::onQueue);
+    snmpRestartTimer = new QTimer(this);
+    snmpRestartTimer->setSingleShot(true);
+    connect(snmpRestartTimer, &QTimer::timeout, this, &TMainWindow::startSnmp);
 
     adjustSize();
     centerOnDesktop();

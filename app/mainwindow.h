@@ -90,4 +90,7 @@ private:
     TLogWriter logWriter;
     // Lines on their way into the log view.
     TViewAppender *viewAppender = nullptr;
+    // The SNMP start that accepted settings leave due after a stop; whatever the user
+    // presses on the start/stop button before it is due overtakes it.
+    QTimer *snmpRestartTimer = nullptr;
 };

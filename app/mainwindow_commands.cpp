@@ -81,7 +81,7 @@ void TMainWindow::on_actionSettings_triggered()
                 stopSyslog();
             // A stop takes 2000 ms to settle; the new start comes half a second after it.
             if (snmpState == SnmpStopping && settings.SnmpEnable)
-                QTimer::singleShot(2500, this, &TMainWindow::startSnmp);
+                snmpRestartTimer->start(2500);
             else
                 startSnmp();
             startSyslog();

@@ -45,6 +45,9 @@ void TMainWindow::updateStartStopAction()
 
 void TMainWindow::on_actionStartStop_triggered()
 {
+    // A start that accepted settings left due is overtaken by what the user presses now:
+    // otherwise a stop pressed in the last half second would be undone by it.
+    snmpRestartTimer->stop();
     if (!ui->actionStartStop->isChecked()) {
         stopSnmp();
         stopSyslog();
@@ -121,7 +124,10 @@ void TMainWindow::startSyslog()
 {
     if (!settings.SyslogEnable || syslogRunning)
         return;
-    if (syslogSocket->bind(QHostAddress(QHostAddress::AnyIPv4), quint16(settings.SyslogPort))) {
+    // Outside 1..65535 (a settings file holding no number gives 0) the cast to 16 bits
+    // would bind some other port, or a random one for 0, under the configured number.
+    const bool usable = settings.SyslogPort > 0 && settings.SyslogPort <= 65535;
+    if (usable && syslogSocket->bind(QHostAddress(QHostAddress::AnyIPv4), quint16(settings.SyslogPort))) {
         Platform::enlargeReceiveBuffer(syslogSocket->socketDescriptor(), ReceiveBufferBytes);
         syslogStatusLabel->setText(receivingText(settings.SyslogPort));
         syslogStatusLabel->setToolTip(QString());
@@ -129,7 +135,7 @@ void TMainWindow::startSyslog()
     } else {
         syslogStatusLabel->setText(failedText(settings.SyslogPort));
         // The status text keeps its fixed words; the system's own reason is one hover away.
-        syslogStatusLabel->setToolTip(syslogSocket->errorString());
+        syslogStatusLabel->setToolTip(usable ? syslogSocket->errorString() : QString("Not a UDP port."));
     }
     updateStartStopAction();
 }

@@ -5,4 +5,4 @@ add_qt_test(tst_settings
 
 add_qt_test(tst_settingsdialog RESOURCES
     SOURCES tst_settingsdialog.cpp testsupport.h
-    LIBS config_ui)
+    LIBS config_ui Qt6::Network)

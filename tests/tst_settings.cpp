@@ -144,14 +144,16 @@ void TestSettings::presentButEmpty_data()
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<QVariant>("expected");
 
-    // An empty value is taken as it is; only a missing key falls back to the default.
+    // An empty value is taken as it is; only a missing key falls back to the default,
+    // except for the two texts, where blank would mean the root folder or no file.
     for (const char *key : {"SnmpPort", "SyslogPort"})
         QTest::addRow("%s empty", key) << key << QByteArray() << QVariant(0);
     for (const char *key : {"AutoStart", "minimizeStart", "SnmpEnable", "SyslogEnable", "InputsEnable", "SensorsEnable",
                             "LinkupEnable", "StartupEnable", "AlarmsEnable", "UnknownEnable", "BalloonEnable"})
         QTest::addRow("%s empty", key) << key << QByteArray() << QVariant(false);
-    QTest::newRow("DataDir empty") << "DataDir" << QByteArray() << QVariant(QString());
-    QTest::newRow("DataFile empty") << "DataFile" << QByteArray() << QVariant(QString());
+    QTest::newRow("DataDir empty") << "DataDir" << QByteArray() << QVariant(defaultDataDir());
+    QTest::newRow("DataDir blanks") << "DataDir" << QByteArray("\"  \"") << QVariant(defaultDataDir());
+    QTest::newRow("DataFile empty") << "DataFile" << QByteArray() << QVariant("log.txt");
     QTest::newRow("SnmpPort not a number") << "SnmpPort" << QByteArray("abc") << QVariant(0);
 }
 
