@@ -1,0 +1,20 @@
+# The real program under faults (locks, rotation, a kill, a vanished folder, a full disk,
+# damaged settings) and the window's receiver control under traffic. Label "faults":
+# scripts/test.sh runs them in the normal build.
+set(VENTRIX_FAULT_LOCK_SECONDS 5 CACHE STRING "How long tst_faults holds the log file locked (30 for the full run)")
+add_qt_test(tst_faults
+    SOURCES tst_faults.cpp faultsupport.h
+    LIBS Qt6::Network
+    TIMEOUT 900
+    LABELS faults)
+target_compile_definitions(tst_faults PRIVATE EVENTLOG_HELPER="$<TARGET_FILE:eventlog_helper>")
+add_dependencies(tst_faults ventrix nrvapi eventlog_helper)
+set_property(TEST tst_faults APPEND PROPERTY ENVIRONMENT VENTRIX_FAULT_LOCK_SECONDS=${VENTRIX_FAULT_LOCK_SECONDS})
+
+# In-process with the real trap library: start/stop and settings while traffic flows.
+add_qt_test(tst_faults_window RESOURCES
+    SOURCES tst_faults_window.cpp testsupport.h faultsupport.h
+    LIBS app_lib nrvapi Qt6::Network
+    TIMEOUT 600
+    LABELS faults)
+target_compile_definitions(tst_faults_window PRIVATE EVENTLOG_HELPER="$<TARGET_FILE:eventlog_helper>")
