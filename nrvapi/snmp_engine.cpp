@@ -129,7 +129,20 @@ template <std::size_t N> void macVariable(char (&field)[N], const netsnmp_pdu *p
     std::snprintf(field, N, "%02x:%02x:%02x:%02x:%02x:%02x", b[0], b[1], b[2], b[3], b[4], b[5]);
 }
 
-std::uint32_t unsignedVariable(const netsnmp_pdu *pdu, Oid object, unsigned char type = ASN_UNSIGNED)
+std::uint32_t unsignedVariable(const netsnmp_pdu *pdu, Oid object, unsigned char type = ASN_UNSIGNED);
+
+// The fields every device notification's record starts with.
+template <typename Record>
+void deviceFields(Record &r, const char *sender, const netsnmp_pdu *pdu, std::uint32_t uptime)
+{
+    r = Record{};
+    copyText(r.sender, sender);
+    macVariable(r.mac, pdu);
+    textVariable(r.deviceName, pdu, make(kNmDeviceName));
+    r.uptime = uptime;
+}
+
+std::uint32_t unsignedVariable(const netsnmp_pdu *pdu, Oid object, unsigned char type)
 {
     const netsnmp_variable_list *var = findVariable(pdu, object);
     if (!var || var->type != type || !var->val.integer || var->val_len < sizeof(long))
@@ -363,11 +376,7 @@ bool decodeLocked(const unsigned char *data, std::size_t length, std::uint32_t s
     if (equals(trapOid, trapOidLength, make(kNmBinaryInputChange))) {
         out.kind = Kind::BinaryInput;
         BinaryInputTrapRecord &r = out.binaryInput;
-        r = BinaryInputTrapRecord{};
-        copyText(r.sender, sender);
-        macVariable(r.mac, pdu);
-        textVariable(r.deviceName, pdu, make(kNmDeviceName));
-        r.uptime = uptime;
+        deviceFields(r, sender, pdu, uptime);
         r.channelIndex = unsignedVariable(pdu, make(kNmChannelIndex));
         textVariable(r.channelName, pdu, make(kNmChannelName));
         textVariable(r.inputValue, pdu, make(kNmInputValue));
@@ -375,11 +384,7 @@ bool decodeLocked(const unsigned char *data, std::size_t length, std::uint32_t s
     } else if (equals(trapOid, trapOidLength, make(kNmSensorChange))) {
         out.kind = Kind::Sensor;
         SensorTrapRecord &r = out.sensor;
-        r = SensorTrapRecord{};
-        copyText(r.sender, sender);
-        macVariable(r.mac, pdu);
-        textVariable(r.deviceName, pdu, make(kNmDeviceName));
-        r.uptime = uptime;
+        deviceFields(r, sender, pdu, uptime);
         r.channelIndex = unsignedVariable(pdu, make(kNmChannelIndex));
         r.value = integerVariable(pdu, make(kNmSensorValue));
         textVariable(r.channelName, pdu, make(kNmChannelName));
@@ -388,11 +393,7 @@ bool decodeLocked(const unsigned char *data, std::size_t length, std::uint32_t s
     } else if (equals(trapOid, trapOidLength, make(kNmAlarm))) {
         out.kind = Kind::Alarm;
         AlarmTrapRecord &r = out.alarm;
-        r = AlarmTrapRecord{};
-        copyText(r.sender, sender);
-        macVariable(r.mac, pdu);
-        textVariable(r.deviceName, pdu, make(kNmDeviceName));
-        r.uptime = uptime;
+        deviceFields(r, sender, pdu, uptime);
         r.alarmState = static_cast<std::uint32_t>(integerVariable(pdu, make(kNmAlarmState)));
         r.channelIndex = unsignedVariable(pdu, make(kNmChannelIndex));
         r.alarmId = unsignedVariable(pdu, make(kNmAlarmId));
