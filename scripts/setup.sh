@@ -9,7 +9,7 @@ if [ "${1:-}" = "--test" ]; then
     # Real clients (snmptrap, snmpinform, logger), a display with a tray host and a
     # window manager for the real-window checks, and clang for the fuzzer.
     packages+=(snmp bsdutils util-linux xvfb xauth trayer openbox x11-utils xdotool imagemagick
-        dbus clang libclang-rt-14-dev clang-format python3 iproute2 bc)
+        dbus clang libclang-rt-14-dev clang-format python3 procps mount bc)
 fi
 
 missing=()
