@@ -207,6 +207,24 @@ void Receiver::setCallbacks(const TrapCallbackTable &table)
     m_onSensor.store(table.onSensorChange);
     m_onStartup.store(table.onStartup);
     m_onLinkup.store(table.onLinkup);
+    // The decoder may be holding datagrams for the first registration.
+    std::shared_ptr<Context> context;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        context = m_context;
+    }
+    if (context) {
+        {
+            std::lock_guard<std::mutex> lock(context->queueMutex);
+        }
+        context->queueReady.notify_all();
+    }
+}
+
+bool Receiver::hasCallbacks() const
+{
+    return m_onUnknown.load() || m_onAlarm.load() || m_onBinaryInput.load() || m_onSensor.load() ||
+           m_onStartup.load() || m_onLinkup.load();
 }
 
 NrvStatistics Receiver::statistics() const
@@ -302,7 +320,11 @@ void Receiver::decode(const std::shared_ptr<Context> &shared)
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(context.queueMutex);
-            context.queueReady.wait(lock, [&context] { return context.stopping.load() || !context.queue.empty(); });
+            // Until a program has registered its callbacks (it does so once it has seen the
+            // receiver running), what arrives waits here instead of being decoded for nobody.
+            context.queueReady.wait(lock, [this, &context] {
+                return context.stopping.load() || (!context.queue.empty() && hasCallbacks());
+            });
             if (context.stopping.load())
                 break;
             work.swap(context.queue);

@@ -37,6 +37,7 @@ public:
     bool onCallbackThread() const;
 
     void setCallbacks(const TrapCallbackTable &table);
+    bool hasCallbacks() const;
     NrvStatistics statistics() const;
     void resetStatistics();
 

@@ -428,6 +428,25 @@ private slots:
         QTRY_COMPARE(records(), QStringList{"startup|127.0.0.1|1234"});
     }
 
+    // The program registers its callbacks only once it has seen the receiver running,
+    // up to 200 ms after the start: what arrives meanwhile waits, in order, for them.
+    void trapsBeforeTheFirstRegistrationWait()
+    {
+        nrvStop();
+        const TrapCallbackTable none{};
+        nrvSetCallbacks(&none);
+        const quint64 before = statistics().datagrams;
+        QCOMPARE(nrvStart("127.0.0.1", m_port), 0);
+        QTRY_VERIFY(nrvStatus() != -1);
+        for (const char *uptime : {"11", "12", "13"})
+            trap("2c", {uptime, "SNMPv2-MIB::coldStart"});
+        QTRY_COMPARE(statistics().datagrams - before, quint64(3));
+        QTest::qWait(100);
+        QCOMPARE(records(), QStringList());
+        nrvSetCallbacks(&kTable);
+        QTRY_COMPARE(records(), (QStringList{"startup|127.0.0.1|11", "startup|127.0.0.1|12", "startup|127.0.0.1|13"}));
+    }
+
     void callbacksReplacedWhileRunning()
     {
         TrapCallbackTable table;
