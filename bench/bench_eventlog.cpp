@@ -60,14 +60,21 @@ double perSecond(int lines, qint64 ns)
     return ns > 0 ? lines * 1e9 / double(ns) : 0.0;
 }
 
+// log.txt in a folder of its own below dir.
+TSettings settingsIn(const QTemporaryDir &dir, const char *folder)
+{
+    TSettings settings;
+    settings.DataDir = dir.filePath(folder);
+    settings.DataFile = "log.txt";
+    QDir().mkpath(settings.DataDir);
+    return settings;
+}
+
 // writeLog: rotation check, then open + lock, write, close for every line; against the
 // same bytes through one buffered file kept open.
 void benchWriter(const QList<QByteArray> &bytes, const QTemporaryDir &dir)
 {
-    TSettings settings;
-    settings.DataDir = dir.filePath("writer");
-    settings.DataFile = "log.txt";
-    QDir().mkpath(settings.DataDir);
+    const TSettings settings = settingsIn(dir, "writer");
     TLogWriter writer;
     QElapsedTimer clock;
     clock.start();
@@ -104,10 +111,7 @@ enum Variant { PerLine, Batched, BatchedHidden };
 void benchOutput(Variant variant, const QStringList &lines, const QTemporaryDir &dir)
 {
     const char *names[] = {"one append per line", "as the program does it", "as the program, window hidden"};
-    TSettings settings;
-    settings.DataDir = dir.filePath("output");
-    settings.DataFile = "log.txt";
-    QDir().mkpath(settings.DataDir);
+    const TSettings settings = settingsIn(dir, "output");
     TLogWriter writer;
     QPlainTextEdit view;
     view.setReadOnly(true);

@@ -10,29 +10,17 @@ here=$(cd "$(dirname "$0")" && pwd)
 app=$build/bin/ventrix
 clock_ticks=$(getconf CLK_TCK)
 
-free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+source "$here/program.sh"
 now() { date +%s.%N; }
-rss_kib() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
 cpu_s() { awk -v t="$clock_ticks" '{printf "%.2f", ($14 + $15) / t}' "/proc/$1/stat"; }
 count_tag() { grep -a -c -- "$2-" "$1" 2>/dev/null || echo 0; }
 
 run() { # balloons kind count rate
     local balloons=$1 kind=$2 count=$3 rate=$4
     local work; work=$(mktemp -d)
-    local sp yp; sp=$(free_port); yp=$(free_port)
-    mkdir -p "$work/.config/Norvane/Ventrix" "$work/rt" && chmod 700 "$work/rt"
-    cat > "$work/.config/Norvane/Ventrix/Ventrix.ini" <<INI
-[General]
-AutoStart=true
-SnmpPort=$sp
-SyslogPort=$yp
-BalloonEnable=$balloons
-DataDir=$work/data
-INI
-    HOME=$work XDG_CONFIG_HOME=$work/.config XDG_RUNTIME_DIR=$work/rt QT_QPA_PLATFORM=offscreen \
-        "$app" >/dev/null 2>&1 &
-    local pid=$!
-    local port=$yp; [ "$kind" = trap ] && port=$sp
+    local pid snmp_port syslog_port
+    start_program "$app" "$work" "$balloons"
+    local port=$syslog_port; [ "$kind" = trap ] && port=$snmp_port
     # Ready once a probe is in the log file.
     for _ in $(seq 100); do
         python3 "$here/flood.py" "$kind" "$port" 1 --tag probe >/dev/null

@@ -16,27 +16,16 @@ ticks=$(getconf CLK_TCK)
 half=$((rate / 2))
 count=$((seconds * half))
 
-free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-rss_kib() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
+source "$here/program.sh"
 threads() { awk '/Threads/ {print $2}' "/proc/$1/status"; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 fds() { ls "/proc/$1/fd" | wc -l; }
 lines() { cat "$work"/data/log*.txt 2>/dev/null | grep -a -c -e 'endS-' -e 'endT-' || true; }
 
 work=$(mktemp -d)
-sp=$(free_port); yp=$(free_port)
-mkdir -p "$work/.config/Norvane/Ventrix" "$work/rt" && chmod 700 "$work/rt"
-cat > "$work/.config/Norvane/Ventrix/Ventrix.ini" <<INI
-[General]
-AutoStart=true
-SnmpPort=$sp
-SyslogPort=$yp
-BalloonEnable=true
-DataDir=$work/data
-INI
-HOME=$work XDG_CONFIG_HOME=$work/.config XDG_RUNTIME_DIR=$work/rt QT_QPA_PLATFORM=offscreen \
-    "$app" >/dev/null 2>&1 &
-pid=$!
+start_program "$app" "$work" true
+sp=$snmp_port
+yp=$syslog_port
 cleanup() { kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "netsupport.h"
+
 // The real program in a home of its own, numbered events from bench/flood.py, and the
 // checks of what reached the log files: shared by the fault and hostile-input suites.
 
@@ -12,13 +14,6 @@
 #include <QUdpSocket>
 
 namespace Faults {
-
-inline int freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
 
 inline int envInt(const char *name, int fallback)
 {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "netsupport.h"
+
 // Small helpers shared by the window and dialog suites.
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
@@ -13,14 +16,6 @@
 #include <QVariantMap>
 
 #include <functional>
-
-// A UDP port on 127.0.0.1 that nothing uses right now.
-inline int freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
 
 // The settings file the program reads, inside the suite's private XDG_CONFIG_HOME.
 inline QString configFile()
@@ -57,6 +52,54 @@ inline void onNextModal(std::function<void(QWidget *)> check, int attemptsLeft =
                 modal->close();
         }
     });
+}
+
+// What a message box showed when it appeared.
+struct SeenBox {
+    bool shown = false;
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons standardButtons;
+    int buttonCount = 0;
+    QWidget *parent = nullptr;
+};
+
+// Records the next message box in *seen, then closes it.
+inline void captureNextBox(SeenBox *seen)
+{
+    onNextModal([seen](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!box)
+            return;
+        seen->shown = true;
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->icon = box->icon();
+        seen->standardButtons = box->standardButtons();
+        seen->buttonCount = int(box->buttons().size());
+        seen->parent = box->parentWidget();
+    });
+}
+
+// Triggers the settings command, lets edit() change the dialog, then presses OK (or
+// Cancel). Returns the dialog's title, empty when no dialog appeared.
+inline QString runSettingsDialog(QAction *settingsAction, std::function<void(QDialog *)> edit, bool accept = true)
+{
+    QString title;
+    onNextModal([&](QWidget *modal) {
+        auto *dialog = qobject_cast<QDialog *>(modal);
+        if (!dialog)
+            return;
+        title = dialog->windowTitle();
+        edit(dialog);
+        if (accept)
+            dialog->accept();
+        else
+            dialog->reject();
+    });
+    settingsAction->trigger();
+    return title;
 }
 
 // Collects the addresses handed to the desktop instead of opening them.

@@ -25,10 +25,7 @@ namespace {
 
 int countOf(const QString &call)
 {
-    int n = 0;
-    for (const std::string &c : NrvFake::calls())
-        n += QString::fromStdString(c) == call;
-    return n;
+    return NrvFake::count(call.toStdString());
 }
 
 } // namespace
@@ -59,7 +56,7 @@ private:
     void makeWindow();
     void startBoth();
     // Opens the settings dialog, lets edit() change it, and presses OK (or Cancel).
-    void runSettings(std::function<void(QWidget *)> edit, bool accept = true);
+    void runSettings(std::function<void(QDialog *)> edit, bool accept = true);
     QAction *action(const char *name) const { return window->findChild<QAction *>(name); }
     QLabel *label(const char *name) const { return window->findChild<QLabel *>(name); }
 
@@ -96,22 +93,9 @@ void TestCommands::startBoth()
     QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(syslogPort));
 }
 
-void TestCommands::runSettings(std::function<void(QWidget *)> edit, bool accept)
+void TestCommands::runSettings(std::function<void(QDialog *)> edit, bool accept)
 {
-    bool seen = false;
-    onNextModal([&](QWidget *modal) {
-        auto *dialog = qobject_cast<QDialog *>(modal);
-        QVERIFY(dialog);
-        QCOMPARE(dialog->windowTitle(), "Settings");
-        seen = true;
-        edit(dialog);
-        if (accept)
-            dialog->accept();
-        else
-            dialog->reject();
-    });
-    action("actionSettings")->trigger();
-    QVERIFY(seen);
+    QCOMPARE(runSettingsDialog(action("actionSettings"), edit, accept), "Settings");
 }
 
 void TestCommands::clearEventsKeepsTheFile()
@@ -164,16 +148,13 @@ void TestCommands::viewKeepsEveryLineInOrder()
 void TestCommands::about()
 {
     makeWindow();
-    QString title, text;
-    onNextModal([&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        QVERIFY(box);
-        title = box->windowTitle();
-        text = box->text();
-        QCOMPARE(box->buttons().size(), 1);
-    });
+    SeenBox box;
+    captureNextBox(&box);
     action("actionAbout")->trigger();
-    QCOMPARE(title, "About");
+    QVERIFY(box.shown);
+    QCOMPARE(box.buttonCount, 1);
+    QCOMPARE(box.title, "About");
+    const QString text = box.text;
     const QRegularExpression form(
         R"(^<b>Ventrix 1\.0\.1</b><br>Build: [A-Z][a-z]{2} [ \d]\d \d{4}, \d\d:\d\d:\d\d<br><br>)"
         R"([^<]+<br>[^<]+$)");
@@ -200,17 +181,13 @@ void TestCommands::missingTargets()
     QFETCH(QString, path);
     makeWindow();
     QDir(dataDir).removeRecursively(); // deleted while the program runs
-    QString title, text;
-    onNextModal([&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        QVERIFY(box);
-        title = box->windowTitle();
-        text = box->text();
-        QCOMPARE(box->icon(), QMessageBox::Critical);
-    });
+    SeenBox box;
+    captureNextBox(&box);
     action(qPrintable(actionName))->trigger();
-    QCOMPARE(title, "Error");
-    QCOMPARE(text, sentence + "<br><br>" + QDir::toNativeSeparators(dataDir) + QDir::toNativeSeparators(path));
+    QVERIFY(box.shown);
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.title, "Error");
+    QCOMPARE(box.text, sentence + "<br><br>" + QDir::toNativeSeparators(dataDir) + QDir::toNativeSeparators(path));
     QVERIFY(urls.urls.isEmpty());
 }
 
@@ -234,7 +211,7 @@ void TestCommands::settingsWhileStoppedStartNothingAndSave()
 {
     makeWindow();
     QFile::remove(configFile());
-    runSettings([](QWidget *) {});
+    runSettings([](QDialog *) {});
     QCOMPARE(countOf("nrvStart(0.0.0.0," + QString::number(snmpPort) + ")"), 0);
     QCOMPARE(label("syslogStatusLabel")->text(), "Disabled");
     // Every key is written, changed or not.
@@ -248,7 +225,7 @@ void TestCommands::settingsCancelledChangeNothing()
 {
     makeWindow();
     QFile::remove(configFile());
-    runSettings([](QWidget *dialog) { dialog->findChild<QLineEdit *>("lineEditSnmp")->setText("1234"); }, false);
+    runSettings([](QDialog *dialog) { dialog->findChild<QLineEdit *>("lineEditSnmp")->setText("1234"); }, false);
     QVERIFY(!QFile::exists(configFile()));
     startBoth(); // still the old ports
 }
@@ -259,7 +236,7 @@ void TestCommands::onlySnmpPortChanged()
     startBoth();
     const int newPort = freeUdpPort();
     runSettings(
-        [&](QWidget *dialog) { dialog->findChild<QLineEdit *>("lineEditSnmp")->setText(QString::number(newPort)); });
+        [&](QDialog *dialog) { dialog->findChild<QLineEdit *>("lineEditSnmp")->setText(QString::number(newPort)); });
     QCOMPARE(label("snmpStatusLabel")->text(), "Stopping...");
     QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(syslogPort));
     QCOMPARE(countOf("nrvStop"), 1);
@@ -276,7 +253,7 @@ void TestCommands::onlySyslogPortChanged()
     startBoth();
     const int newPort = freeUdpPort();
     runSettings(
-        [&](QWidget *dialog) { dialog->findChild<QLineEdit *>("lineEditSyslog")->setText(QString::number(newPort)); });
+        [&](QDialog *dialog) { dialog->findChild<QLineEdit *>("lineEditSyslog")->setText(QString::number(newPort)); });
     QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(newPort));
     QCOMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(snmpPort));
     QCOMPARE(countOf("nrvStop"), 0);
@@ -288,7 +265,7 @@ void TestCommands::snmpNewlyDisabled()
 {
     makeWindow();
     startBoth();
-    runSettings([](QWidget *dialog) { dialog->findChild<QGroupBox *>("groupBoxSnmp")->setChecked(false); });
+    runSettings([](QDialog *dialog) { dialog->findChild<QGroupBox *>("groupBoxSnmp")->setChecked(false); });
     QCOMPARE(countOf("nrvStop"), 1);
     QTRY_COMPARE_WITH_TIMEOUT(label("snmpStatusLabel")->text(), "Disabled", 3000);
     QTest::qWait(800);

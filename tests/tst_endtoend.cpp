@@ -1,3 +1,5 @@
+#include "netsupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -11,13 +13,6 @@
 // clients: logger and snmptrap, plus raw datagrams of our own.
 
 namespace {
-
-int freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
 
 const char Mac[] = "00:11:22:aa:bb:cc";
 const QString Device = "1.3.6.1.4.1.32473.1";

@@ -1,6 +1,7 @@
 // The real trap library against net-snmp's own command-line clients over
 // loopback: every kind from SNMPv1 and SNMPv2c, informs, the variable rules,
 // start and stop, hostile datagrams and broken MIB folders.
+#include "netsupport.h"
 #include "nrvapi.h"
 
 #include <QDir>
@@ -110,13 +111,6 @@ NrvStatistics statistics()
     return stats;
 }
 
-int freePort()
-{
-    QUdpSocket socket;
-    socket.bind(QHostAddress::LocalHost, 0);
-    return socket.localPort();
-}
-
 // The device variables, as snmptrap arguments.
 QStringList device(const QString &name = "Rack A")
 {
@@ -202,7 +196,7 @@ private:
 
     void startReceiver()
     {
-        m_port = freePort();
+        m_port = freeUdpPort();
         QCOMPARE(nrvStart("127.0.0.1", m_port), 0);
         QTRY_VERIFY(nrvStatus() != -1);
         nrvSetCallbacks(&kTable);
@@ -585,7 +579,7 @@ private slots:
 
     void listenerPrintsEveryField()
     {
-        const int port = freePort();
+        const int port = freeUdpPort();
         QProcess listener;
         listener.start(VENTRIX_BINARY_DIR "/bin/ventrix-traps",
                        {"--port", QString::number(port), "--address", "127.0.0.1", "--mibs", m_mibs, "--count", "1"});

@@ -18,10 +18,7 @@ namespace {
 
 int countOf(const std::string &name)
 {
-    int n = 0;
-    for (const std::string &call : NrvFake::calls())
-        n += call == name;
-    return n;
+    return NrvFake::count(name);
 }
 
 QStringList callsFrom(size_t first)
@@ -179,17 +176,13 @@ void TestReceivers::neitherEnabledShowsInformation()
 {
     writeSettings({{"SnmpEnable", false}, {"SyslogEnable", false}});
     makeWindow();
-    QString title, text;
-    onNextModal([&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        QVERIFY(box);
-        title = box->windowTitle();
-        text = box->text();
-        QCOMPARE(box->buttons().size(), 1);
-    });
+    SeenBox box;
+    captureNextBox(&box);
     action("actionStartStop")->trigger();
-    QCOMPARE(title, "Information");
-    QCOMPARE(text, "Neither SNMP traps reciever nor syslog server are enabled!");
+    QVERIFY(box.shown);
+    QCOMPARE(box.buttonCount, 1);
+    QCOMPARE(box.title, "Information");
+    QCOMPARE(box.text, "Neither SNMP traps reciever nor syslog server are enabled!");
     QVERIFY(!action("actionStartStop")->isChecked());
     QCOMPARE(callsFrom(2), QStringList());
 }

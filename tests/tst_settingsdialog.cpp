@@ -537,27 +537,17 @@ void TestSettingsDialog::missingShowsError()
     dialog.findChild<QLineEdit *>("lineEditDir")->setText(path(dirText));
     dialog.findChild<QLineEdit *>("lineEditFile")->setText(fileText);
 
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QWidget *parent = nullptr;
-    onNextModal([&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        QVERIFY(box);
-        title = box->windowTitle();
-        text = box->text();
-        icon = box->icon();
-        buttons = box->standardButtons();
-        parent = box->parentWidget();
-    });
+    SeenBox box;
+    captureNextBox(&box);
     dialog.findChild<QToolButton *>(button)->click();
     QDesktopServices::unsetUrlHandler("file");
 
-    QCOMPARE(title, QString("Error"));
-    QCOMPARE(text, path(message));
-    QCOMPARE(icon, QMessageBox::Critical);
-    QCOMPARE(buttons, QMessageBox::Ok);
-    QCOMPARE(parent, &dialog);
+    QVERIFY(box.shown);
+    QCOMPARE(box.title, QString("Error"));
+    QCOMPARE(box.text, path(message));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.standardButtons, QMessageBox::Ok);
+    QCOMPARE(box.parent, &dialog);
     QVERIFY(catcher.urls.isEmpty());
 }
 

@@ -58,6 +58,15 @@ std::vector<std::string> calls()
     return state().calls;
 }
 
+int count(const std::string &call)
+{
+    std::lock_guard<std::mutex> lock(state().mutex);
+    int n = 0;
+    for (const std::string &c : state().calls)
+        n += c == call;
+    return n;
+}
+
 TrapCallbackTable callbacks()
 {
     std::lock_guard<std::mutex> lock(state().mutex);

@@ -21,6 +21,8 @@ void setStartResult(int result);
 void setConfirmOnPoll(int n);
 // Every call in order, as "name" or "name(args)".
 std::vector<std::string> calls();
+// How many recorded calls read exactly so.
+int count(const std::string &call);
 // The callbacks last registered with nrvSetCallbacks.
 TrapCallbackTable callbacks();
 // Polls since the last start.
