@@ -19,7 +19,7 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
     settings.DataDir.clear();
     settings.DataFile.clear();
     ui->setupUi(this);
-    viewAppender = new TViewAppender(ui->plainTextEditLog);
+    viewAppender = std::make_unique<TViewAppender>(ui->plainTextEditLog);
 
     Platform::createInstanceMarker("nrvtrrec_install_uninstall_mutex");
     gMainWindow = this;
@@ -60,7 +60,6 @@ TMainWindow::~TMainWindow()
     // The library's thread may still be calling back; it must be gone before anything
     // that a callback could reach is destroyed.
     nrvShutdown();
-    delete viewAppender;
     delete ui;
 }
 

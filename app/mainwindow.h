@@ -7,6 +7,8 @@
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 
+#include <memory>
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -89,7 +91,7 @@ private:
     // Lines that could not be stored yet, and the mechanics of getting them stored.
     TLogWriter logWriter;
     // Lines on their way into the log view.
-    TViewAppender *viewAppender = nullptr;
+    std::unique_ptr<TViewAppender> viewAppender;
     // The SNMP start that accepted settings leave due after a stop; whatever the user
     // presses on the start/stop button before it is due overtakes it.
     QTimer *snmpRestartTimer = nullptr;
