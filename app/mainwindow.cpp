@@ -1,8 +1,11 @@
 #include "mainwindow.h"
 
+#include "eventline.h"
+#include "eventoutput.h"
 #include "geometry.h"
 #include "nrvapi.h"
 #include "platform.h"
+#include "syslogintake.h"
 #include "trapcallbacks.h"
 #include "ui_mainwindow.h"
 
@@ -12,22 +15,21 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTimer>
-#include <QUdpSocket>
 
 TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMainWindow)
 {
-    settings.DataDir.clear();
-    settings.DataFile.clear();
     ui->setupUi(this);
-    viewAppender = std::make_unique<TViewAppender>(ui->plainTextEditLog);
+    // A read-only log needs no undo history, which would keep a copy of every append.
+    ui->plainTextEditLog->setUndoRedoEnabled(false);
 
     Platform::createInstanceMarker("nrvtrrec_install_uninstall_mutex");
     gMainWindow = this;
     snmpState = SnmpStopped;
     syslogRunning = false;
 
-    syslogSocket = new QUdpSocket(this);
-    connect(syslogSocket, &QUdpSocket::readyRead, this, &TMainWindow::onReadSyslogDatagram);
+    syslogSocket = new TSyslogIntake(this);
+    // Emitted on the intake's reading thread: the slot runs queued, on this thread.
+    connect(syslogSocket, &TSyslogIntake::readyRead, this, &TMainWindow::onReadSyslogDatagram);
     snmpStartTimer = new QTimer(this);
     connect(snmpStartTimer, &QTimer::timeout, this, &TMainWindow::onStartSnmp);
 
@@ -40,6 +42,32 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
     logWriter.shareMode = logShareMode;
     queueTimer = new QTimer(this);
     connect(queueTimer, &QTimer::timeout, this, &TMainWindow::onQueue);
+    TEventOutput::Sinks sinks;
+    sinks.view = [this](const QStringList &lines) {
+        // One append of several paragraphs. Joined by paragraph separators, a line that
+        // ends in CR or holds an LF is split exactly as when appended on its own.
+        ui->plainTextEditLog->appendPlainText(lines.join(QChar::ParagraphSeparator));
+    };
+    sinks.store = [this](const QStringList &lines) {
+        QByteArrayList bytes;
+        bytes.reserve(lines.size());
+        for (const QString &line : lines)
+            bytes << EventLine::toLogBytes(line);
+        writeLog(bytes);
+    };
+    sinks.balloon = [this](const QString &title, const QString &line) { showTrayMessage(title, line); };
+    // Datagrams that arrived while a frame was due join it.
+    sinks.gather = [this] { onReadSyslogDatagram(); };
+    eventOutput = new TEventOutput(std::move(sinks), this);
+    connect(eventOutput, &TEventOutput::frameDone, this, [this] {
+        // What a full frame left in the intake is taken on in the next turn of the loop;
+        // once nothing waits, the intake wakes us for the next datagram.
+        if (!syslogSocket->announceNext() && !syslogReadQueued) {
+            syslogReadQueued = true;
+            QMetaObject::invokeMethod(this, &TMainWindow::onReadSyslogDatagram, Qt::QueuedConnection);
+        }
+        showLosses();
+    });
     snmpRestartTimer = new QTimer(this);
     snmpRestartTimer->setSingleShot(true);
     connect(snmpRestartTimer, &QTimer::timeout, this, &TMainWindow::startSnmp);
@@ -60,7 +88,29 @@ TMainWindow::~TMainWindow()
     // The library's thread may still be calling back; it must be gone before anything
     // that a callback could reach is destroyed.
     nrvShutdown();
+    storeWhatWaits();
     delete ui;
+}
+
+void TMainWindow::storeWhatWaits()
+{
+    // What was received before the end is stored, not lost with the process: the traps
+    // posted to us but not yet handled, what the syslog socket holds, the lines of the
+    // frame being gathered, and lines held in memory (into queue.tmp if the log is locked).
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (syslogRunning)
+        syslogSocket->closeKeepingArrivals();
+    for (;;) {
+        const std::vector<TSyslogIntake::Arrival> arrivals = syslogSocket->take(4096);
+        if (arrivals.empty())
+            break;
+        for (const TSyslogIntake::Arrival &arrival : arrivals)
+            processSyslogDatagram(arrival.bytes, arrival.msecsSinceEpoch);
+        eventOutput->storeAll();
+    }
+    eventOutput->storeAll();
+    if (logWriter.heldLines() > 0 || queueTimer->isActive())
+        logWriter.flush(settings);
 }
 
 void TMainWindow::initTrapLibrary()

@@ -2,18 +2,17 @@
 
 #include "logwriter.h"
 #include "settings.h"
-#include "viewappender.h"
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
-
-#include <memory>
 
 class QAction;
 class QLabel;
 class QMenu;
 class QTimer;
-class QUdpSocket;
+class QSocketNotifier;
+class TEventOutput;
+class TSyslogIntake;
 
 namespace Ui {
 class TMainWindow;
@@ -67,15 +66,17 @@ private:
     void updateStartStopAction();
     void startSyslog();
     void stopSyslog();
-    void processSyslogDatagram(const QByteArray &datagram);
+    void processSyslogDatagram(const QByteArray &datagram, qint64 arrivalMsecsSinceEpoch);
 
     void outputEvent(const QString &title, const QString &line);
-    void writeLog(const char *bytes, int length);
+    void writeLog(const QByteArrayList &lines);
     void rotateLog();
+    void showLosses();
+    void storeWhatWaits();
 
     Ui::TMainWindow *ui;
     TSettings settings;
-    QUdpSocket *syslogSocket = nullptr;
+    TSyslogIntake *syslogSocket = nullptr;
     qint32 snmpState = SnmpStopped;
     bool syslogRunning = false;
     QTimer *snmpStartTimer = nullptr;
@@ -90,9 +91,16 @@ private:
     quint8 logShareMode = 0;
     // Lines that could not be stored yet, and the mechanics of getting them stored.
     TLogWriter logWriter;
-    // Lines on their way into the log view.
-    std::unique_ptr<TViewAppender> viewAppender;
+    // Lines on their way to the view, the balloon and the log file, a frame at a time.
+    TEventOutput *eventOutput = nullptr;
     // The SNMP start that accepted settings leave due after a stop; whatever the user
     // presses on the start/stop button before it is due overtakes it.
     QTimer *snmpRestartTimer = nullptr;
+    // The port the SNMP receiver was started on, for its status text.
+    int snmpStartedPort = 0;
+    // A call of onReadSyslogDatagram() is queued already.
+    bool syslogReadQueued = false;
+    // Losses shown last in the receivers' tool tips.
+    quint64 syslogLossShown = 0;
+    quint64 snmpLossShown = 0;
 };

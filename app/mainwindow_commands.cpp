@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "eventoutput.h"
 #include "logwriter.h"
 #include "settingsdialog.h"
 #include "ui_mainwindow.h"
@@ -37,7 +38,7 @@ void openExistingOrComplain(QWidget *parent, const QString &path, const QString 
 
 void TMainWindow::on_actionClear_triggered()
 {
-    viewAppender->discard();
+    eventOutput->forgetForView();
     ui->plainTextEditLog->clear();
 }
 

@@ -2,9 +2,13 @@
 
 #include "dispatch.h"
 #include "eventline.h"
+#include "eventoutput.h"
 #include "logwriter.h"
+#include "nrvapi.h"
+#include "syslogintake.h"
 #include "ui_mainwindow.h"
 
+#include <QLabel>
 #include <QTimer>
 
 void TMainWindow::onSnmp(QString aLogStr, int aTrapType)
@@ -19,19 +23,17 @@ void TMainWindow::onSnmp(QString aLogStr, int aTrapType)
 
 void TMainWindow::outputEvent(const QString &title, const QString &line)
 {
-    viewAppender->append(line);
-    if (settings.BalloonEnable)
-        showTrayMessage(title, line);
-    const QByteArray bytes = EventLine::toLogBytes(line);
-    writeLog(bytes.constData(), int(bytes.size()));
+    // Shown, announced and stored with the rest of its frame, within a few dozen
+    // milliseconds; the balloon setting counts as it is now.
+    eventOutput->add(title, line, settings.BalloonEnable);
 }
 
-void TMainWindow::writeLog(const char *bytes, int length)
+void TMainWindow::writeLog(const QByteArrayList &lines)
 {
-    if (length <= 0)
+    if (lines.isEmpty())
         return;
     rotateLog();
-    if (logWriter.write(settings, bytes, length)) {
+    if (logWriter.write(settings, lines)) {
         if (queueTimer->isActive())
             queueTimer->stop();
     } else if (!queueTimer->isActive()) {
@@ -47,5 +49,35 @@ void TMainWindow::onQueue()
 
 void TMainWindow::rotateLog()
 {
-    rotateLogFile(settings);
+    rotateLogFile(settings, logShareMode);
+}
+
+namespace {
+
+QString lossText(quint64 byKernel, quint64 byBound)
+{
+    return QString("%1 datagrams lost since the program started: %2 dropped by the system with the receive "
+                   "buffer full, %3 beyond the memory bound.")
+        .arg(byKernel + byBound)
+        .arg(byKernel)
+        .arg(byBound);
+}
+
+} // namespace
+
+void TMainWindow::showLosses()
+{
+    // The status texts stay as they are; what was lost is one hover away.
+    const quint64 syslogKernel = syslogSocket->kernelDropped();
+    const quint64 syslogBound = syslogSocket->overflowed();
+    if (syslogRunning && syslogKernel + syslogBound != syslogLossShown) {
+        syslogLossShown = syslogKernel + syslogBound;
+        syslogStatusLabel->setToolTip(lossText(syslogKernel, syslogBound));
+    }
+    NrvStatistics stats{};
+    nrvGetStatistics(&stats);
+    if (snmpState == SnmpReceiving && stats.kernelDropped + stats.overflowed != snmpLossShown) {
+        snmpLossShown = stats.kernelDropped + stats.overflowed;
+        snmpStatusLabel->setToolTip(lossText(stats.kernelDropped, stats.overflowed));
+    }
 }

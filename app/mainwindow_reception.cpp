@@ -1,25 +1,23 @@
 #include "mainwindow.h"
 
 #include "eventline.h"
+#include "eventoutput.h"
 #include "nrvapi.h"
-#include "platform.h"
+#include "syslogintake.h"
 #include "trapcallbacks.h"
 #include "ui_mainwindow.h"
 
-#include <QHostAddress>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
-#include <QUdpSocket>
 
 namespace {
 
-// Bursts of tens of thousands of datagrams must wait in the kernel, not be dropped,
-// while the event loop is busy writing lines. A small datagram takes about 800 bytes
-// of buffer, so 64 MiB holds a burst of some 80,000 beyond what is read meanwhile.
-// Only a privileged process gets more than net.core.rmem_max; the memory is taken only
-// while datagrams actually wait.
-constexpr int ReceiveBufferBytes = 64 * 1024 * 1024;
+// The longest the GUI thread turns datagrams into lines in one go; what is left waits in
+// the intake for the next turn of the event loop, so that timers, clicks, repaints and
+// traps go on during a flood.
+constexpr qint64 SyslogSliceMs = 10;
 
 QString receivingText(int port)
 {
@@ -72,6 +70,8 @@ void TMainWindow::startSnmp()
         snmpStatusLabel->setToolTip(QString::fromLocal8Bit(nrvLastError()));
         return;
     }
+    // The texts that follow name this port, whatever the settings say by then.
+    snmpStartedPort = settings.SnmpPort;
     snmpState = SnmpStarting;
     updateStartStopAction();
     snmpStartPolls = 0;
@@ -86,7 +86,8 @@ void TMainWindow::onStartSnmp()
         nrvInitCallbackTable(&table);
         fillTrapCallbackTable(&table);
         nrvSetCallbacks(&table);
-        snmpStatusLabel->setText(receivingText(settings.SnmpPort));
+        snmpStatusLabel->setText(receivingText(snmpStartedPort));
+        snmpLossShown = 0;
         snmpState = SnmpReceiving;
         updateStartStopAction();
         return;
@@ -96,7 +97,7 @@ void TMainWindow::onStartSnmp()
         return;
     snmpStartTimer->stop();
     nrvStop();
-    snmpStatusLabel->setText(failedText(settings.SnmpPort));
+    snmpStatusLabel->setText(failedText(snmpStartedPort));
     snmpStatusLabel->setToolTip("The receiver did not confirm its start in time.");
     snmpState = SnmpStopped;
     updateStartStopAction();
@@ -127,10 +128,10 @@ void TMainWindow::startSyslog()
     // Outside 1..65535 (a settings file holding no number gives 0) the cast to 16 bits
     // would bind some other port, or a random one for 0, under the configured number.
     const bool usable = settings.SyslogPort > 0 && settings.SyslogPort <= 65535;
-    if (usable && syslogSocket->bind(QHostAddress(QHostAddress::AnyIPv4), quint16(settings.SyslogPort))) {
-        Platform::enlargeReceiveBuffer(syslogSocket->socketDescriptor(), ReceiveBufferBytes);
+    if (usable && syslogSocket->bind(quint16(settings.SyslogPort))) {
         syslogStatusLabel->setText(receivingText(settings.SyslogPort));
         syslogStatusLabel->setToolTip(QString());
+        syslogLossShown = 0;
         syslogRunning = true;
     } else {
         syslogStatusLabel->setText(failedText(settings.SyslogPort));
@@ -152,22 +153,26 @@ void TMainWindow::stopSyslog()
 
 void TMainWindow::onReadSyslogDatagram()
 {
-    while (syslogSocket->hasPendingDatagrams()) {
-        const qint64 size = syslogSocket->pendingDatagramSize();
-        if (size < 0)
+    syslogReadQueued = false;
+    QElapsedTimer spent;
+    spent.start();
+    while (eventOutput->hasRoom() && spent.elapsed() < SyslogSliceMs) {
+        const std::vector<TSyslogIntake::Arrival> arrivals = syslogSocket->take(256);
+        if (arrivals.empty())
             break;
-        QByteArray datagram(size, Qt::Uninitialized);
-        QHostAddress sender;
-        quint16 senderPort = 0;
-        if (syslogSocket->readDatagram(datagram.data(), size, &sender, &senderPort) < 0)
-            break;
-        processSyslogDatagram(datagram);
+        for (const TSyslogIntake::Arrival &arrival : arrivals)
+            processSyslogDatagram(arrival.bytes, arrival.msecsSinceEpoch);
+    }
+    // With lines in the frame, the frame's end takes on what is left (see the
+    // constructor); without, nothing else would.
+    if (eventOutput->isEmpty() && !syslogSocket->announceNext() && !syslogReadQueued) {
+        syslogReadQueued = true;
+        QMetaObject::invokeMethod(this, &TMainWindow::onReadSyslogDatagram, Qt::QueuedConnection);
     }
 }
 
-void TMainWindow::processSyslogDatagram(const QByteArray &datagram)
+void TMainWindow::processSyslogDatagram(const QByteArray &datagram, qint64 arrivalMsecsSinceEpoch)
 {
-    const QTime time = QTime::currentTime();
-    const QDate date = QDate::currentDate();
-    outputEvent("Syslog message recieved", EventLine::syslogLine(datagram, time, date));
+    // Date and time of the datagram's arrival, both of the same instant.
+    outputEvent("Syslog message recieved", EventLine::syslogLine(datagram, arrivalMsecsSinceEpoch));
 }

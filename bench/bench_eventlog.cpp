@@ -7,8 +7,8 @@
 // Each view variant runs in a child process of its own, so that its resident memory is
 // not blurred by what an earlier one freed.
 #include "eventline.h"
+#include "eventoutput.h"
 #include "logwriter.h"
-#include "viewappender.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -80,7 +80,7 @@ void benchWriter(const QList<QByteArray> &bytes, const QTemporaryDir &dir)
     clock.start();
     for (const QByteArray &b : bytes) {
         rotateLogFile(settings);
-        writer.write(settings, b.constData(), int(b.size()));
+        writer.write(settings, b);
     }
     const qint64 writerNs = clock.nsecsElapsed();
 
@@ -102,12 +102,13 @@ void benchWriter(const QList<QByteArray> &bytes, const QTemporaryDir &dir)
                 writerRate > 0 ? plainRate / writerRate : 0.0);
 }
 
-enum Variant { PerLine, Batched, BatchedHidden };
+enum Variant { PerLine, Framed, FramedHidden };
 
 // outputEvent: view paragraph, then the file (balloons off). Events arrive through the
-// event loop, so let it run (and paint) every so often as it would. The view is fed as
-// the program does (one append per turn of the event loop, shown and hidden, as when the
-// window sits in the tray), and for comparison with one append per line.
+// event loop, so let it run (and paint) every so often as it would. The lines go out as
+// the program sends them (a frame at a time: one append, one opening of the log file;
+// shown, and hidden as when the window sits in the tray), and for comparison with one
+// append and one file opening per line.
 void benchOutput(Variant variant, const QStringList &lines, const QTemporaryDir &dir)
 {
     const char *names[] = {"one append per line", "as the program does it", "as the program, window hidden"};
@@ -116,8 +117,20 @@ void benchOutput(Variant variant, const QStringList &lines, const QTemporaryDir 
     QPlainTextEdit view;
     view.setReadOnly(true);
     view.resize(800, 600);
-    TViewAppender appender(&view);
-    if (variant != BatchedHidden)
+    TEventOutput::Sinks sinks;
+    sinks.view = [&view](const QStringList &frame) { view.appendPlainText(frame.join(QChar::ParagraphSeparator)); };
+    sinks.store = [&](const QStringList &frame) {
+        QByteArrayList bytes;
+        for (const QString &line : frame)
+            bytes << EventLine::toLogBytes(line);
+        rotateLogFile(settings);
+        writer.write(settings, bytes);
+    };
+    sinks.balloon = [](const QString &, const QString &) {};
+    TEventOutput output(sinks);
+    if (variant != PerLine)
+        view.setUndoRedoEnabled(false);
+    if (variant != FramedHidden)
         view.show();
     QApplication::processEvents();
     const qint64 rssBefore = residentBytes();
@@ -125,16 +138,18 @@ void benchOutput(Variant variant, const QStringList &lines, const QTemporaryDir 
     clock.start();
     for (int i = 0; i < lines.size(); ++i) {
         const QString &line = lines.at(i);
-        if (variant == PerLine)
+        if (variant == PerLine) {
             view.appendPlainText(line);
-        else
-            appender.append(line);
-        const QByteArray b = EventLine::toLogBytes(line);
-        rotateLogFile(settings);
-        writer.write(settings, b.constData(), int(b.size()));
+            rotateLogFile(settings);
+            writer.write(settings, EventLine::toLogBytes(line));
+        } else {
+            output.add(QString(), line, false);
+        }
         if (i % 100 == 99)
             QApplication::processEvents();
     }
+    while (!output.isEmpty())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QApplication::processEvents();
     const qint64 ns = clock.nsecsElapsed();
     const qint64 rssAfter = residentBytes();
@@ -169,7 +184,7 @@ int main(int argc, char **argv)
     std::printf("%d lines, %.1f bytes each on average (line end included)\n", count, double(total) / count);
     benchWriter(bytes, dir);
     std::fflush(stdout);
-    for (int v = PerLine; v <= BatchedHidden; ++v) {
+    for (int v = PerLine; v <= FramedHidden; ++v) {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedOutputChannel);
         child.start(QCoreApplication::applicationFilePath(), {QString::number(count), QString::number(v)});

@@ -33,7 +33,7 @@ bool recreateFolder(const QString &folder)
     return QDir().mkdir(folder);
 }
 
-enum class QueueCopy { Nothing, Copied, Unreadable, WriteFailed };
+enum class QueueCopy { Nothing, Copied, Unreadable, ReadFailed, WriteFailed };
 
 } // namespace
 
@@ -53,27 +53,33 @@ QString rotatedLogPath(const TSettings &s, const QDateTime &now)
     return s.DataDir + QDir::separator() + name.completeBaseName() + now.toString(u"_yyMMdd_hhmmss.") + name.suffix();
 }
 
-static void rotateIfLarge(const TSettings &s, const QDateTime *now)
+static void rotateIfLarge(const TSettings &s, const QDateTime *now, quint8 shareMode)
 {
     const QString path = logFilePath(s);
     // Read afresh every time: another program may have moved or cut the file. A missing
     // file reads as 0.
     if (QFileInfo(path).size() <= RotateThreshold)
         return;
+    // A rename ignores advisory locks: ask the way the writer asks whether another program
+    // holds the file, and keep our own locks over the rename so that none is taken in
+    // between.
+    Platform::LogFile log;
+    if (!log.open(QDir::toNativeSeparators(path), shareMode))
+        return;
     // Refused while the name is taken (a second rotation within the same second) or the
-    // file cannot be moved; the file keeps growing and the next line tries again.
+    // file cannot be moved; the file keeps growing and the next write tries again.
     QFile::rename(path, rotatedLogPath(s, now ? *now : QDateTime::currentDateTime()));
 }
 
-void rotateLogFile(const TSettings &s, const QDateTime &now)
+void rotateLogFile(const TSettings &s, const QDateTime &now, quint8 shareMode)
 {
-    rotateIfLarge(s, &now);
+    rotateIfLarge(s, &now, shareMode);
 }
 
-void rotateLogFile(const TSettings &s)
+void rotateLogFile(const TSettings &s, quint8 shareMode)
 {
-    // Reading the local time costs a look at the time zone file; most lines need none.
-    rotateIfLarge(s, nullptr);
+    // Reading the local time costs a look at the time zone file; most writes need none.
+    rotateIfLarge(s, nullptr, shareMode);
 }
 
 bool TLogWriter::openLog(const TSettings &settings, Platform::LogFile &log) const
@@ -96,7 +102,7 @@ static QueueCopy copyQueueFile(const QString &queuePath, Platform::LogFile &log)
     for (;;) {
         const qint64 n = queue.read(chunk, sizeof chunk);
         if (n < 0)
-            return QueueCopy::Unreadable;
+            return QueueCopy::ReadFailed;
         if (n == 0)
             return QueueCopy::Copied;
         if (!log.write(chunk, n))
@@ -104,10 +110,11 @@ static QueueCopy copyQueueFile(const QString &queuePath, Platform::LogFile &log)
     }
 }
 
-// Writes, in this order, the queue file, the lines held in memory and the new line (if
-// any) to the open log, as one unit: if any of it fails, the log is cut back to where it
-// was and nothing counts as written.
-TLogWriter::Outcome TLogWriter::storeWaiting(const TSettings &settings, Platform::LogFile &log, const QByteArray *line)
+// Writes, in this order, the queue file, the lines held in memory and the new lines to the
+// open log, as one unit: if any of it fails, the log is cut back to where it was and
+// nothing counts as written. A queue file that cannot be read is left for a later write;
+// the lines after it are not held back for it.
+TLogWriter::Outcome TLogWriter::storeWaiting(const TSettings &settings, Platform::LogFile &log, const QByteArray &lines)
 {
     const qint64 start = log.seekToEnd();
     if (start < 0)
@@ -115,78 +122,87 @@ TLogWriter::Outcome TLogWriter::storeWaiting(const TSettings &settings, Platform
 
     const QString queuePath = QDir::toNativeSeparators(queueFilePath(settings));
     const QueueCopy queue = copyQueueFile(queuePath, log);
-    if (queue == QueueCopy::WriteFailed) {
+    const bool undo = queue == QueueCopy::WriteFailed || queue == QueueCopy::ReadFailed;
+    if (undo && (!log.truncate(start) || queue == QueueCopy::WriteFailed))
+        return Outcome::Failed;
+    if ((!held.isEmpty() && !log.write(held.constData(), held.size())) ||
+        (!lines.isEmpty() && !log.write(lines.constData(), lines.size()))) {
         log.truncate(start);
         return Outcome::Failed;
     }
-    if (queue == QueueCopy::Unreadable && !log.truncate(start))
-        return Outcome::Failed;
-    // An unreadable queue file is left as it is for a later attempt; what waits in memory
-    // and the new line are not held back for it.
-
-    QByteArray out;
-    for (const QByteArray &h : std::as_const(held))
-        out += h + lineEnd;
-    if (line)
-        out += *line + lineEnd;
-    if (!out.isEmpty() && !log.write(out.constData(), out.size())) {
-        log.truncate(start);
-        return Outcome::Failed;
-    }
-
     // Its lines are in the log now and must never be copied a second time: when the file
     // cannot be removed, empty it; when it cannot be emptied either, undo the copy.
     if (queue == QueueCopy::Copied && !QFile::remove(queuePath) && !QFile::resize(queuePath, 0)) {
         log.truncate(start);
         return Outcome::Failed;
     }
-    held.clear();
-    return queue == QueueCopy::Unreadable ? Outcome::QueueLeft : Outcome::Stored;
+    releaseHeld();
+    return Outcome::Stored;
 }
 
-// Appends what is held in memory and then the new line (if any) to queue.tmp; whatever
-// cannot be appended whole stays in memory, in order.
-bool TLogWriter::appendToQueue(const TSettings &settings, const QByteArray *line)
+// Appends what is held in memory and then the new lines (already in the queue file's form)
+// to queue.tmp, as one unit.
+bool TLogWriter::appendToQueue(const TSettings &settings, const QByteArray &queued)
 {
-    if (held.isEmpty() && !line)
-        return true;
     const QString path = QDir::toNativeSeparators(queueFilePath(settings));
     QFile queue(path);
     const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered;
-    bool stored = queue.open(mode) || (recreateFolder(settings.DataDir) && queue.open(mode));
-    if (stored) {
-        const qint64 before = queue.size();
-        QByteArray out;
-        for (const QByteArray &h : std::as_const(held))
-            appendQueued(out, h);
-        if (line)
-            appendQueued(out, *line);
-        stored = queue.write(out) == out.size();
-        if (!stored)
-            queue.resize(before);
-        queue.close();
+    if (!queue.open(mode) && !(recreateFolder(settings.DataDir) && queue.open(mode)))
+        return false;
+    const qint64 before = queue.size();
+    const bool stored = (held.isEmpty() || queue.write(held) == held.size()) &&
+                        (queued.isEmpty() || queue.write(queued) == queued.size());
+    if (!stored) {
+        queue.resize(before);
+        return false;
     }
-    if (stored)
-        held.clear();
-    else if (line)
-        held.append(*line);
-    return stored;
+    releaseHeld();
+    return true;
 }
 
-bool TLogWriter::write(const TSettings &settings, const char *bytes, int length)
+void TLogWriter::hold(const QByteArray &queued, int count)
 {
-    if (length <= 0)
+    if (held.size() + queued.size() > HeldBound) {
+        if (dropped == droppedReported)
+            qWarning("Ventrix: neither the log file nor queue.tmp can be written, and memory holds no more: "
+                     "new event lines are lost until one of them can be written again.");
+        dropped += quint64(count);
+        return;
+    }
+    held += queued;
+    heldCount += count;
+}
+
+void TLogWriter::releaseHeld()
+{
+    held.clear();
+    heldCount = 0;
+    if (dropped != droppedReported) {
+        qWarning("Ventrix: %llu event lines were lost while neither the log file nor queue.tmp could be written.",
+                 static_cast<unsigned long long>(dropped - droppedReported));
+        droppedReported = dropped;
+    }
+}
+
+bool TLogWriter::write(const TSettings &settings, const QByteArrayList &lines)
+{
+    if (lines.isEmpty())
         return flush(settings);
-    const QByteArray line(bytes, length);
     {
         Platform::LogFile log;
         if (openLog(settings, log)) {
-            const Outcome outcome = storeWaiting(settings, log, &line);
-            if (outcome != Outcome::Failed)
-                return outcome == Outcome::Stored;
+            QByteArray direct;
+            for (const QByteArray &line : lines)
+                direct.append(line).append(lineEnd, 2);
+            if (storeWaiting(settings, log, direct) == Outcome::Stored)
+                return true;
         }
     } // the log and its locks are given back before the queue is touched
-    appendToQueue(settings, &line);
+    QByteArray queued;
+    for (const QByteArray &line : lines)
+        appendQueued(queued, line);
+    if (!appendToQueue(settings, queued))
+        hold(queued, int(lines.size()));
     return false;
 }
 
@@ -194,12 +210,10 @@ bool TLogWriter::flush(const TSettings &settings)
 {
     {
         Platform::LogFile log;
-        if (openLog(settings, log)) {
-            const Outcome outcome = storeWaiting(settings, log, nullptr);
-            if (outcome != Outcome::Failed)
-                return outcome == Outcome::Stored;
-        }
+        if (openLog(settings, log) && storeWaiting(settings, log, QByteArray()) == Outcome::Stored)
+            return true;
     }
-    appendToQueue(settings, nullptr);
+    if (heldCount > 0)
+        appendToQueue(settings, QByteArray());
     return false;
 }

@@ -17,9 +17,40 @@ void createInstanceMarker(const char *name);
 // Whether a marker of that name exists now (for tools and tests).
 bool instanceMarkerExists(const char *name);
 
-// Asks the kernel for a receive buffer of this size on a socket (beyond the usual cap
-// where the process may), so that bursts wait in the kernel instead of being dropped.
-void enlargeReceiveBuffer(qintptr socket, int bytes);
+// A UDP socket on every IPv4 address, read in batches by a thread of the caller's: bind
+// and close on one thread, receive() on one other, wake() from anywhere.
+class DatagramSocket
+{
+public:
+    DatagramSocket() = default;
+    ~DatagramSocket();
+    DatagramSocket(const DatagramSocket &) = delete;
+    DatagramSocket &operator=(const DatagramSocket &) = delete;
+
+    // Binds 0.0.0.0:port at once and asks for a receive buffer of this size (beyond the
+    // usual cap where the process may). On failure: false, and the system's reason.
+    bool bind(quint16 port, int receiveBufferBytes, QString *error);
+    bool isBound() const { return handle != -1; }
+    // Waits until datagrams are there or wake() is called, then reads what is there (a
+    // batch at most) and hands each datagram to take(). Returns false once woken. With
+    // wait false it only reads what is there, for emptying the socket before a close.
+    bool receive(void (*take)(void *context, const char *data, qsizetype size), void *context, bool wait = true);
+    void wake();
+    // Datagrams the system discarded since bind because the receive buffer was full.
+    quint64 kernelDropped() const { return dropped; }
+    void close();
+
+private:
+    qintptr handle = -1;
+    qintptr wakeHandle = -1;
+    quint64 dropped = 0;
+    QByteArray buffers;
+};
+
+// Turns the requests to end the process (SIGTERM, SIGINT, SIGHUP) into a descriptor
+// that becomes readable, so that the event loop can end normally and store what waits.
+// -1 when it cannot be set up; the signals then keep their default effect.
+int terminationRequests();
 
 // Share mode bits for LogFile::open, as the Windows share modes.
 enum ShareMode : quint8 { ShareRead = 1, ShareWrite = 2, ShareDelete = 4 };

@@ -1,17 +1,127 @@
 #include "platform.h"
 
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace Platform {
 
-void enlargeReceiveBuffer(qintptr socket, int bytes)
+namespace {
+
+// recvmmsg reads this many datagrams with one system call.
+constexpr int Batch = 32;
+// The largest UDP payload over IPv4 is 65507 bytes: nothing is ever cut.
+constexpr qsizetype SlotSize = 65536;
+// Room for the SO_RXQ_OVFL counter that comes with every datagram.
+constexpr size_t ControlSize = CMSG_SPACE(sizeof(quint32));
+
+} // namespace
+
+DatagramSocket::~DatagramSocket()
 {
-    if (socket < 0)
-        return;
+    close();
+}
+
+bool DatagramSocket::bind(quint16 port, int receiveBufferBytes, QString *error)
+{
+    close();
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
     // SO_RCVBUFFORCE passes net.core.rmem_max for a privileged process; otherwise the
     // plain option gets as much as the cap allows.
-    if (::setsockopt(int(socket), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
-        ::setsockopt(int(socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBufferBytes, sizeof receiveBufferBytes) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+    // The kernel then tells with every datagram how many it had to drop before it.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+
+    // No SO_REUSEADDR: a port that another program has bound must be refused, not shared.
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return false;
+    }
+    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return false;
+    }
+    handle = fd;
+    wakeHandle = wakeFd;
+    dropped = 0;
+    return true;
+}
+
+bool DatagramSocket::receive(void (*take)(void *context, const char *data, qsizetype size), void *context, bool wait)
+{
+    if (handle == -1)
+        return false;
+    if (wait) {
+        pollfd fds[2] = {{int(handle), POLLIN, 0}, {int(wakeHandle), POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0)
+            return errno == EINTR;
+        if (fds[1].revents)
+            return false;
+    }
+    // Only the pages a datagram is written into are ever touched.
+    if (buffers.isEmpty())
+        buffers = QByteArray(Batch * SlotSize, Qt::Uninitialized);
+    mmsghdr messages[Batch] = {};
+    iovec vectors[Batch];
+    alignas(cmsghdr) char controls[Batch][ControlSize];
+    for (int i = 0; i < Batch; ++i) {
+        vectors[i] = {buffers.data() + i * SlotSize, size_t(SlotSize)};
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_control = controls[i];
+        messages[i].msg_hdr.msg_controllen = ControlSize;
+    }
+    const int count = ::recvmmsg(int(handle), messages, Batch, MSG_DONTWAIT, nullptr);
+    // EAGAIN after a spurious wake-up; other errors concern one datagram (a pending ICMP
+    // error), not the socket.
+    for (int i = 0; i < count; ++i) {
+        msghdr &header = messages[i].msg_hdr;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+                quint32 total = 0;
+                std::memcpy(&total, CMSG_DATA(c), sizeof total);
+                dropped = qMax<quint64>(dropped, total);
+            }
+        }
+        take(context, vectors[i].iov_base ? static_cast<const char *>(vectors[i].iov_base) : "",
+             qsizetype(messages[i].msg_len));
+    }
+    return wait || count == Batch;
+}
+
+void DatagramSocket::wake()
+{
+    const quint64 one = 1;
+    if (wakeHandle != -1 && ::write(int(wakeHandle), &one, sizeof one) < 0) {
+        // An eventfd only refuses when its counter would overflow: it is signalled anyway.
+    }
+}
+
+void DatagramSocket::close()
+{
+    if (handle != -1)
+        ::close(int(handle));
+    if (wakeHandle != -1)
+        ::close(int(wakeHandle));
+    handle = wakeHandle = -1;
+    buffers = QByteArray();
 }
 
 } // namespace Platform

@@ -1,8 +1,10 @@
 #include "eventline.h"
 
+#include <QDateTime>
 #include <QLocale>
 
 #include <cstring>
+#include <limits>
 
 namespace EventLine {
 
@@ -79,14 +81,29 @@ QString sensorValueText(qint32 tenths)
     return QString::asprintf("%s%u.%u", tenths < 0 ? "-" : "", unsigned(magnitude / 10), unsigned(magnitude % 10));
 }
 
+// Formatting a date or a time costs more than the rest of a line, and a burst brings
+// thousands of lines within the same second: each keeps the last text it made.
 QString dateText(const QDate &date)
 {
-    return QLocale::system().toString(date, QLocale::ShortFormat);
+    thread_local QDate lastDate;
+    thread_local QString lastText;
+    if (date != lastDate || !date.isValid()) {
+        lastText = QLocale::system().toString(date, QLocale::ShortFormat);
+        lastDate = date;
+    }
+    return lastText;
 }
 
 QString timeText(const QTime &time)
 {
-    return time.toString(u"hh:mm:ss");
+    thread_local int lastSecond = -1;
+    thread_local QString lastText;
+    const int second = time.isValid() ? time.msecsSinceStartOfDay() / 1000 : -1;
+    if (second != lastSecond || second < 0) {
+        lastText = time.toString(u"hh:mm:ss");
+        lastSecond = second;
+    }
+    return lastText;
 }
 
 // Each piece goes to Latin-1 ("?" for what it cannot hold) and the formatter reads the
@@ -106,6 +123,19 @@ QString syslogLine(const QByteArray &datagram, const QTime &time, const QDate &d
     const QByteArray dateBytes = dateText(date).toLatin1();
     // %s stops at the first NUL of the datagram, which is where the message ends.
     return QString::asprintf("%s;%s;;;;;;8;;;;;%s", dateBytes.constData(), timeBytes.constData(), datagram.constData());
+}
+
+QString syslogLine(const QByteArray &datagram, qint64 msecsSinceEpoch)
+{
+    // The conversion to local time is looked up once a second too.
+    thread_local qint64 lastSecond = std::numeric_limits<qint64>::min();
+    thread_local QDateTime local;
+    const qint64 second = msecsSinceEpoch / 1000;
+    if (second != lastSecond) {
+        local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        lastSecond = second;
+    }
+    return syslogLine(datagram, local.time(), local.date());
 }
 
 QByteArray toLogBytes(const QString &line)

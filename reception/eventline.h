@@ -35,6 +35,8 @@ QString timeText(const QTime &time);
 QString snmpLine(const QString &eventText, const QTime &time, const QDate &date);
 // date;time;;;;;;8;;;;;message, the message being the datagram up to its first NUL.
 QString syslogLine(const QByteArray &datagram, const QTime &time, const QDate &date);
+// The same with the local date and time of one instant.
+QString syslogLine(const QByteArray &datagram, qint64 msecsSinceEpoch);
 
 // The 8-bit bytes written to the log file.
 QByteArray toLogBytes(const QString &line);

@@ -11,3 +11,5 @@ foreach(suite tst_eventline tst_logwriter)
     target_compile_definitions(${suite} PRIVATE EVENTLOG_HELPER="$<TARGET_FILE:eventlog_helper>")
     add_dependencies(${suite} eventlog_helper)
 endforeach()
+
+add_qt_test(tst_eventoutput SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_eventoutput.cpp LIBS eventlog)

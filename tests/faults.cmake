@@ -4,7 +4,7 @@
 set(VENTRIX_FAULT_LOCK_SECONDS 5 CACHE STRING "How long tst_faults holds the log file locked (30 for the full run)")
 add_qt_test(tst_faults
     SOURCES tst_faults.cpp faultsupport.h
-    LIBS Qt6::Network
+    LIBS eventlog Qt6::Network
     TIMEOUT 900
     LABELS faults)
 target_compile_definitions(tst_faults PRIVATE EVENTLOG_HELPER="$<TARGET_FILE:eventlog_helper>")

@@ -196,6 +196,8 @@ void TestCommands::existingTargetsOpenLocalFiles()
     makeWindow();
     QMetaObject::invokeMethod(window.get(), "onSnmp", Q_ARG(QString, "x;;;;;6;;;10.0.0.1;1;;Startup SNMP trap"),
                               Q_ARG(int, 3));
+    // Stored with its frame, a moment later.
+    QTRY_VERIFY(QFile::exists(dataDir + "/log.txt"));
     action("actionLog")->trigger();
     action("actionLogDir")->trigger();
     action("actionColDesc")->trigger();

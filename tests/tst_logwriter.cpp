@@ -63,6 +63,7 @@ private slots:
     void rotatedName_data();
     void rotatedName();
     void rotationCollision();
+    void rotationWaitsForTheLock();
     void dataFolderRemovedAndRestored_data();
     void dataFolderRemovedAndRestored();
     void heldLinesGoToQueueFirst();
@@ -73,7 +74,7 @@ private slots:
     void unreadableQueueLeftAlone();
 
 private:
-    bool write(const QByteArray &line) { return writer.write(settings, line.constData(), int(line.size())); }
+    bool write(const QByteArray &line) { return writer.write(settings, line); }
     QString logPath() const { return logFilePath(settings); }
     QString queuePath() const { return queueFilePath(settings); }
 
@@ -266,6 +267,29 @@ void TestLogWriter::rotationCollision()
     QCOMPARE(QFileInfo(rotatedLogPath(settings, now.addSecs(1))).size(), RotateThreshold + 1 + 9);
 }
 
+void TestLogWriter::rotationWaitsForTheLock()
+{
+    // A rename ignores advisory locks: a locked over-large log stays where it is, and what
+    // is written meanwhile waits in the queue, for the new log once the lock is gone.
+    const QDateTime now(QDate(2024, 1, 31), QTime(23, 59, 7));
+    QFile log(logPath());
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    QVERIFY(log.resize(RotateThreshold + 1));
+    log.close();
+    Holder holder;
+    QVERIFY(holder.start("ofd-wr", logPath()));
+    rotateLogFile(settings, now);
+    QVERIFY(!writer.write(settings, QByteArrayList{"a", "b"}));
+    QVERIFY(!QFile::exists(rotatedLogPath(settings, now)));
+    QCOMPARE(QFileInfo(logPath()).size(), RotateThreshold + 1);
+
+    holder.release();
+    rotateLogFile(settings, now);
+    QVERIFY(write("c"));
+    QCOMPARE(QFileInfo(rotatedLogPath(settings, now)).size(), RotateThreshold + 1);
+    QCOMPARE(contents(logPath()), QByteArray("a\r\nb\r\nc\r\n"));
+}
+
 void TestLogWriter::dataFolderRemovedAndRestored_data()
 {
     QTest::addColumn<bool>("parentToo");
@@ -290,7 +314,8 @@ void TestLogWriter::dataFolderRemovedAndRestored()
         QCOMPARE(contents(logPath()), QByteArray("C\r\n"));
         return;
     }
-    QVERIFY(!write("C"));
+    // Held lines are stored as queued lines are: an LF inside becomes CR LF.
+    QVERIFY(!write("C\nc"));
     QVERIFY(!write("D"));
     QVERIFY(!writer.flush(settings));
     QCOMPARE(writer.heldLines(), 2);
@@ -299,7 +324,7 @@ void TestLogWriter::dataFolderRemovedAndRestored()
     QVERIFY(QDir().rename(away, gone));
     QVERIFY(write("E"));
     QVERIFY(write("F"));
-    QCOMPARE(contents(logPath()), QByteArray("A\r\nB\r\nC\r\nD\r\nE\r\nF\r\n"));
+    QCOMPARE(contents(logPath()), QByteArray("A\r\nB\r\nC\r\nc\r\nD\r\nE\r\nF\r\n"));
     QCOMPARE(writer.heldLines(), 0);
 }
 
@@ -405,12 +430,17 @@ void TestLogWriter::undeletableQueue()
 
 void TestLogWriter::unreadableQueueLeftAlone()
 {
-    // A queue file we cannot read is kept for later; the line itself is not held back.
+    // A queue file we cannot read is kept for a later write; the line itself is not held
+    // back, no retry is due, and a retry all the same leaves the log file untouched.
     QVERIFY(QDir().mkdir(queuePath()));
-    QVERIFY(!write("A"));
+    QVERIFY(write("A"));
     QCOMPARE(contents(logPath()), QByteArray("A\r\n"));
     QVERIFY(QFileInfo(queuePath()).isDir());
     QCOMPARE(writer.heldLines(), 0);
+    const QDateTime modified = QFileInfo(logPath()).fileTime(QFile::FileModificationTime);
+    QTest::qWait(20);
+    QVERIFY(writer.flush(settings));
+    QCOMPARE(QFileInfo(logPath()).fileTime(QFile::FileModificationTime), modified);
 }
 
 QTEST_GUILESS_MAIN(TestLogWriter)

@@ -6,8 +6,10 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QSettings>
 #include <QTest>
+#include <QTextBlock>
 #include <QUdpSocket>
 
 #include <memory>
@@ -232,9 +234,16 @@ void TestReceivers::syslogRebindsAfterStop()
     writeSettings({{"SnmpEnable", false}});
     makeWindow();
     QAction *startStop = action("actionStartStop");
+    auto *view = window->findChild<QPlainTextEdit *>("plainTextEditLog");
+    QUdpSocket sender;
     for (int round = 0; round < 3; ++round) {
         startStop->trigger();
         QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(syslogPort));
+        // Each start receives; a line ending in CR is a paragraph of its own, as the
+        // view splits the CR off.
+        sender.writeDatagram("round " + QByteArray::number(round) + "\r", QHostAddress::LocalHost, quint16(syslogPort));
+        QTRY_COMPARE(view->blockCount(), 2 * (round + 1));
+        QVERIFY(view->document()->findBlockByNumber(2 * round).text().endsWith(";round " + QString::number(round)));
         startStop->trigger();
         QCOMPARE(label("syslogStatusLabel")->text(), "Disabled");
         // The port is free again at once.

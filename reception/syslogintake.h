@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// The syslog socket and the thread that empties it. The thread only moves datagrams into
+// memory, noting when each arrived, so that a burst waits here instead of overflowing the
+// kernel's buffer while the GUI thread is busy; the GUI thread takes them out and turns
+// them into event lines at its own pace.
+class TSyslogIntake : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Arrival {
+        QByteArray bytes;
+        qint64 msecsSinceEpoch = 0;
+    };
+
+    explicit TSyslogIntake(QObject *parent = nullptr);
+    ~TSyslogIntake() override;
+
+    // Binds 0.0.0.0:port on the calling thread and starts reading. On failure false, and
+    // errorString() says why in the system's words.
+    bool bind(quint16 port);
+    // Closes the socket: what has not been taken is discarded, a later bind of the same
+    // port works at once.
+    void close();
+    // Reads what the socket still holds, then closes it, keeping everything for take():
+    // for the end of the program.
+    void closeKeepingArrivals();
+    bool isBound() const { return socket.isBound(); }
+    QString errorString() const { return error; }
+
+    // Up to max datagrams in the order of arrival.
+    std::vector<Arrival> take(int max);
+    bool hasArrivals() const;
+    // Asks for readyRead() at the next datagram. False, and nothing asked, when datagrams
+    // wait already: the caller takes them first. Between the two the reading thread
+    // fills memory without waking anybody, so a steady stream costs one wake-up of the
+    // GUI thread per frame, not one per datagram.
+    bool announceNext();
+
+    // Datagrams lost since the program started: discarded by the system with the socket's
+    // buffer full, or here when memory held as much as it may.
+    quint64 kernelDropped() const { return kernelLost.load(); }
+    quint64 overflowed() const { return overflow.load(); }
+
+    // What memory may hold before further datagrams are dropped.
+    static constexpr qsizetype MemoryBound = 64 * 1024 * 1024;
+
+signals:
+    // There is something to take; emitted on the reading thread, once until announceNext().
+    void readyRead();
+
+private:
+    void read();
+    // One read of the socket into memory; false once the reader is to stop (or, without
+    // waiting, once the socket is empty).
+    bool readOnce(bool wait);
+    void stopReader();
+
+    Platform::DatagramSocket socket;
+    QString error;
+    std::thread reader;
+
+    mutable std::mutex mutex;
+    std::deque<Arrival> arrivals;
+    qsizetype heldBytes = 0;
+    bool announced = false;
+    // The reading thread's own: one read's datagrams, and the kernel's count seen last.
+    std::vector<Arrival> incoming;
+    quint64 kernelBefore = 0;
+
+    std::atomic<quint64> kernelLost{0};
+    std::atomic<quint64> overflow{0};
+};
