@@ -38,6 +38,8 @@ private slots:
     void trapsOfEveryKind();
     void unknownTrapsFilteredByDefault();
     void informIsAnswered();
+    // Last: it ends the program.
+    void terminationStoresWhatWasReceived();
 
 private:
     QStringList logLines() const;
@@ -254,6 +256,29 @@ void TestEndToEnd::informIsAnswered()
     QVERIFY(inform.waitForFinished(10000));
     QCOMPARE(inform.exitCode(), 0);
     QVERIFY(!waitForLineEndingWith(";99;;Linkup SNMP trap").isEmpty());
+}
+
+void TestEndToEnd::terminationStoresWhatWasReceived()
+{
+    // A burst, then at once the request a session's end sends: the event loop ends as Exit
+    // ends it, and every datagram that reached the program is in the log, in order.
+    const int before = logLines().size();
+    const int count = 3000;
+    QUdpSocket socket;
+    for (int i = 0; i < count; ++i)
+        socket.writeDatagram("term-" + QByteArray::number(i), QHostAddress::LocalHost, quint16(syslogPort));
+    program.terminate();
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+
+    QStringList got;
+    for (const QString &line : logLines().mid(before))
+        got << line.section(';', 12);
+    QStringList sent;
+    for (int i = 0; i < count; ++i)
+        sent << "term-" + QString::number(i);
+    QCOMPARE(got, sent);
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

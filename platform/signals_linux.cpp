@@ -1,0 +1,42 @@
+#include "platform.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace Platform {
+
+namespace {
+
+int writeEnd = -1;
+
+void onTerminationSignal(int)
+{
+    // Only async-signal-safe calls here; a full pipe is already readable.
+    const char byte = 1;
+    if (::write(writeEnd, &byte, 1) < 0) {
+    }
+}
+
+} // namespace
+
+int terminationRequests()
+{
+    static int readEnd = -1;
+    if (readEnd != -1)
+        return readEnd;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return -1;
+    writeEnd = ends[1];
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    readEnd = ends[0];
+    return readEnd;
+}
+
+} // namespace Platform
