@@ -30,7 +30,7 @@ void TEventOutput::add(const QString &title, const QString &line, bool balloon)
     // After a quiet spell the frame is due at once: the next turn of the event loop,
     // which still gathers whatever else this turn brings.
     if (!frameTimer->isActive())
-        schedule(frameTimer, lastFrame + FrameMs);
+        schedule(frameTimer, lastFrame + frameGap);
 }
 
 void TEventOutput::flush()
@@ -45,6 +45,7 @@ void TEventOutput::flush()
         frame = lines.first(FrameLines);
         lines.remove(0, FrameLines);
     }
+    frameGap = frame.size() >= FrameLines / 4 ? BurstFrameMs : FrameMs;
     const int hidden = qMin(unshown, int(frame.size()));
     unshown -= hidden;
     if (hidden < frame.size())
@@ -58,7 +59,7 @@ void TEventOutput::flush()
             schedule(balloonTimer, lastBalloon + BalloonMs);
     }
     if (!lines.isEmpty())
-        schedule(frameTimer, lastFrame + FrameMs);
+        schedule(frameTimer, lastFrame + frameGap);
     emit frameDone();
 }
 

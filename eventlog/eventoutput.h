@@ -8,8 +8,8 @@
 
 class QTimer;
 
-// The output step in frames. Event lines are collected and handed on together, at most
-// FramesPerSecond times a second and at once when nothing was going on: one append to
+// The output step in frames. Event lines are collected and handed on together, at most 25
+// times a second and at once when nothing was going on: one append to
 // the view, one opening of the log file and at most one balloon for all the lines of a
 // frame. Showing and storing cost far more per call than per line, so a burst costs
 // little more than a single event; lines keep their order.
@@ -29,7 +29,11 @@ public:
         std::function<void(const QString &title, const QString &line)> balloon;
     };
 
-    static constexpr int FrameMs = 40;
+    // Frames come this far apart while a trickle of events arrives, and BurstFrameMs apart
+    // during a burst: every frame repaints the view and lays out the lines it shows, which
+    // at a steady thousand events a second costs more than the events themselves.
+    static constexpr int FrameMs = 100;
+    static constexpr int BurstFrameMs = 40;
     // Balloons further apart than this each get their own; closer ones are merged into
     // the newest, so that each stays readable.
     static constexpr int BalloonMs = 250;
@@ -66,6 +70,7 @@ private:
 
     QElapsedTimer clock;
     qint64 lastFrame = -FrameMs;
+    int frameGap = FrameMs;
     qint64 lastBalloon = -BalloonMs;
     QTimer *frameTimer;
     QTimer *balloonTimer;

@@ -32,10 +32,14 @@ public:
     bool bind(quint16 port, int receiveBufferBytes, QString *error);
     bool isBound() const { return handle != -1; }
     // Waits until datagrams are there or wake() is called, then reads what is there (a
-    // batch at most) and hands each datagram to take(). Returns false once woken. With
-    // wait false it only reads what is there, for emptying the socket before a close.
-    bool receive(void (*take)(void *context, const char *data, qsizetype size), void *context, bool wait = true);
+    // batch at most) and hands each datagram to take(). Returns how many it read, -1 once
+    // woken. With wait false it only reads what is there, for emptying the socket.
+    int receive(void (*take)(void *context, const char *data, qsizetype size), void *context, bool wait = true);
+    static constexpr int Batch = 32;
     void wake();
+    // Waits this long unless wake() is called (false then): datagrams that come in the
+    // meantime are read together, at the cost of one wake-up instead of one each.
+    bool pause(int ms);
     // Datagrams the system discarded since bind because the receive buffer was full.
     quint64 kernelDropped() const { return dropped; }
     void close();

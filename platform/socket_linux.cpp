@@ -12,8 +12,6 @@ namespace Platform {
 
 namespace {
 
-// recvmmsg reads this many datagrams with one system call.
-constexpr int Batch = 32;
 // The largest UDP payload over IPv4 is 65507 bytes: nothing is ever cut.
 constexpr qsizetype SlotSize = 65536;
 // Room for the SO_RXQ_OVFL counter that comes with every datagram.
@@ -64,23 +62,23 @@ bool DatagramSocket::bind(quint16 port, int receiveBufferBytes, QString *error)
     return true;
 }
 
-bool DatagramSocket::receive(void (*take)(void *context, const char *data, qsizetype size), void *context, bool wait)
+int DatagramSocket::receive(void (*take)(void *context, const char *data, qsizetype size), void *context, bool wait)
 {
     if (handle == -1)
-        return false;
+        return -1;
     if (wait) {
         pollfd fds[2] = {{int(handle), POLLIN, 0}, {int(wakeHandle), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0)
-            return errno == EINTR;
+            return errno == EINTR ? 0 : -1;
         if (fds[1].revents)
-            return false;
+            return -1;
     }
     // Only the pages a datagram is written into are ever touched.
     if (buffers.isEmpty())
         buffers = QByteArray(Batch * SlotSize, Qt::Uninitialized);
-    mmsghdr messages[Batch] = {};
-    iovec vectors[Batch];
-    alignas(cmsghdr) char controls[Batch][ControlSize];
+    mmsghdr messages[DatagramSocket::Batch] = {};
+    iovec vectors[DatagramSocket::Batch];
+    alignas(cmsghdr) char controls[DatagramSocket::Batch][ControlSize];
     for (int i = 0; i < Batch; ++i) {
         vectors[i] = {buffers.data() + i * SlotSize, size_t(SlotSize)};
         messages[i].msg_hdr.msg_iov = &vectors[i];
@@ -103,7 +101,13 @@ bool DatagramSocket::receive(void (*take)(void *context, const char *data, qsize
         take(context, vectors[i].iov_base ? static_cast<const char *>(vectors[i].iov_base) : "",
              qsizetype(messages[i].msg_len));
     }
-    return wait || count == Batch;
+    return qMax(count, 0);
+}
+
+bool DatagramSocket::pause(int ms)
+{
+    pollfd wakeFd = {int(wakeHandle), POLLIN, 0};
+    return ::poll(&wakeFd, 1, ms) == 0 || (wakeFd.revents == 0 && errno == EINTR);
 }
 
 void DatagramSocket::wake()

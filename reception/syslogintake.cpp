@@ -13,6 +13,8 @@ constexpr int ReceiveBufferBytes = 64 * 1024 * 1024;
 // What a held datagram costs beyond its bytes (array header, heap and queue
 // bookkeeping), so that a flood of tiny datagrams is bounded too.
 constexpr qsizetype ArrivalOverhead = 96;
+// How long a trickle of datagrams gathers in the kernel between two reads.
+constexpr int TrickleMs = 20;
 
 } // namespace
 
@@ -55,15 +57,15 @@ void TSyslogIntake::close()
 void TSyslogIntake::closeKeepingArrivals()
 {
     stopReader();
-    while (readOnce(false)) {
+    while (readOnce(false) == Platform::DatagramSocket::Batch) {
     }
     socket.close();
 }
 
-bool TSyslogIntake::readOnce(bool wait)
+int TSyslogIntake::readOnce(bool wait)
 {
     incoming.clear();
-    const bool more = socket.receive(
+    const int count = socket.receive(
         [](void *self, const char *data, qsizetype size) {
             static_cast<TSyslogIntake *>(self)->incoming.push_back({QByteArray(data, size), 0});
         },
@@ -76,7 +78,7 @@ bool TSyslogIntake::readOnce(bool wait)
         kernelBefore = kernel;
     }
     if (incoming.empty())
-        return more;
+        return count;
 
     bool announce = false;
     quint64 over = 0;
@@ -99,13 +101,20 @@ bool TSyslogIntake::readOnce(bool wait)
         overflow.fetch_add(over, std::memory_order_relaxed);
     if (announce)
         emit readyRead();
-    return more;
+    return count;
 }
 
 void TSyslogIntake::read()
 {
     pthread_setname_np(pthread_self(), "syslog-reader");
-    while (readOnce(true)) {
+    for (;;) {
+        const int count = readOnce(true);
+        if (count < 0)
+            return;
+        // A trickle is read a few milliseconds' worth at a time: a wake-up costs more
+        // than reading a datagram. A full batch means a burst, which is read at once.
+        if (count < Platform::DatagramSocket::Batch && !socket.pause(TrickleMs))
+            return;
     }
 }
 

@@ -64,9 +64,9 @@ signals:
 
 private:
     void read();
-    // One read of the socket into memory; false once the reader is to stop (or, without
-    // waiting, once the socket is empty).
-    bool readOnce(bool wait);
+    // One read of the socket into memory: how many datagrams it read, -1 once the reader
+    // is to stop.
+    int readOnce(bool wait);
     void stopReader();
 
     Platform::DatagramSocket socket;
