@@ -134,7 +134,11 @@ NRVAPI_EXPORT int nrvStart(const char *listenAddress, int port);
 NRVAPI_EXPORT int nrvStatus(void);
 /** Clears @p table to null callbacks. Ordinal 91. */
 NRVAPI_EXPORT int nrvInitCallbackTable(TrapCallbackTable *table);
-/** Copies the six pointers of @p table; safe while receiving. Ordinal 101. */
+/**
+ * Copies the six pointers of @p table; safe while receiving. Notifications that
+ * arrive after an nrvStart() that found no callback registered wait, in order,
+ * for this call; InformRequests are answered at once all the same. Ordinal 101.
+ */
 NRVAPI_EXPORT int nrvSetCallbacks(const TrapCallbackTable *table);
 /** Ends reception and closes the socket. Ordinal 100. */
 NRVAPI_EXPORT int nrvStop(void);

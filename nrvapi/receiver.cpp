@@ -35,6 +35,8 @@ constexpr std::size_t kQueueLimit = 64 * 1024 * 1024;
 // What a queued datagram costs beyond its bytes (vector, heap and deque
 // bookkeeping), so that a flood of tiny datagrams is bounded too.
 constexpr std::size_t kPacketOverhead = 128;
+// Decoded notifications waiting for the first registration, bounded alike.
+constexpr std::size_t kHeldLimit = kQueueLimit / sizeof(Notification);
 
 thread_local bool tOnCallbackThread = false;
 
@@ -65,6 +67,10 @@ struct Receiver::Context {
     std::condition_variable queueReady;
     std::deque<Packet> queue;
     std::size_t queuedBytes = 0;
+    // Set when a start finds no callback registered, cleared by the next
+    // registration: what is decoded meanwhile waits in held (the decoder's).
+    std::atomic<bool> holding{false};
+    std::deque<Notification> held;
 
     void close()
     {
@@ -131,6 +137,7 @@ bool Receiver::start(const char *address, int port)
         return false;
     }
     context->generation = m_generation.fetch_add(1) + 1;
+    context->holding.store(!hasCallbacks());
     try {
         context->decoder = std::thread([this, context] { decode(context); });
         context->reader = std::thread([this, raw = context.get()] { read(*raw); });
@@ -207,7 +214,7 @@ void Receiver::setCallbacks(const TrapCallbackTable &table)
     m_onSensor.store(table.onSensorChange);
     m_onStartup.store(table.onStartup);
     m_onLinkup.store(table.onLinkup);
-    // The decoder may be holding datagrams for the first registration.
+    // The decoder may be holding notifications for the first registration.
     std::shared_ptr<Context> context;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -216,6 +223,7 @@ void Receiver::setCallbacks(const TrapCallbackTable &table)
     if (context) {
         {
             std::lock_guard<std::mutex> lock(context->queueMutex);
+            context->holding.store(false);
         }
         context->queueReady.notify_all();
     }
@@ -320,16 +328,16 @@ void Receiver::decode(const std::shared_ptr<Context> &shared)
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(context.queueMutex);
-            // Until a program has registered its callbacks (it does so once it has seen the
-            // receiver running), what arrives waits here instead of being decoded for nobody.
-            context.queueReady.wait(lock, [this, &context] {
-                return context.stopping.load() || (!context.queue.empty() && hasCallbacks());
+            context.queueReady.wait(lock, [&context] {
+                return context.stopping.load() || !context.queue.empty() ||
+                       (!context.holding.load() && !context.held.empty());
             });
             if (context.stopping.load())
                 break;
             work.swap(context.queue);
             context.queuedBytes = 0;
         }
+        releaseHeld(context);
         for (const Context::Packet &packet : work) {
             if (context.stopping.load())
                 break;
@@ -355,7 +363,29 @@ void Receiver::process(Context &context, const unsigned char *data, std::size_t 
         if (sent == static_cast<ssize_t>(notification.response.size()))
             m_informs.fetch_add(1, std::memory_order_relaxed);
     }
+    // The program registers its callbacks once it has seen the receiver
+    // running, up to 200 ms after the start: what it would miss waits here.
+    if (context.holding.load()) {
+        if (context.held.size() < kHeldLimit) {
+            notification.response.clear();
+            context.held.push_back(std::move(notification));
+        } else {
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
+        }
+        return;
+    }
+    releaseHeld(context);
     deliver(notification);
+}
+
+void Receiver::releaseHeld(Context &context)
+{
+    if (context.holding.load())
+        return;
+    while (!context.held.empty() && !context.stopping.load()) {
+        deliver(context.held.front());
+        context.held.pop_front();
+    }
 }
 
 template <typename Callback, typename Record>

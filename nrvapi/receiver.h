@@ -46,6 +46,7 @@ private:
     void read(Context &context);
     void decode(const std::shared_ptr<Context> &context);
     void process(Context &context, const unsigned char *data, std::size_t length, const void *source);
+    void releaseHeld(Context &context);
     void deliver(const Notification &notification);
     template <typename Callback, typename Record> void call(const std::atomic<Callback> &slot, const Record &record);
 

@@ -165,6 +165,14 @@ private:
         QVERIFY2(code == 0, errors.constData());
     }
 
+    // snmpinform -v 2c to the receiver under test: 0 once it has been answered.
+    int inform(const QStringList &args, QByteArray *errors = nullptr)
+    {
+        const QString target = QStringLiteral("127.0.0.1:%1").arg(m_port);
+        return client("snmpinform", QStringList{"-v", "2c", "-c", "public", "-t", "3", "-r", "0", target} + args,
+                      errors);
+    }
+
     // What a client sends, caught on a socket of our own.
     QByteArray capture(const QStringList &args)
     {
@@ -308,12 +316,7 @@ private slots:
     void informIsAnswered()
     {
         QByteArray errors;
-        const QString target = QStringLiteral("127.0.0.1:%1").arg(m_port);
-        const int code = client("snmpinform",
-                                QStringList{"-v", "2c", "-c", "public", "-t", "3", "-r", "0", target, "1234",
-                                            "NORVANE-MONITOR-MIB::nmAlarm"} +
-                                    kAlarmVars,
-                                &errors);
+        const int code = inform(QStringList{"1234", "NORVANE-MONITOR-MIB::nmAlarm"} + kAlarmVars, &errors);
         QVERIFY2(code == 0, errors.constData());
         QTRY_COMPARE(records().size(), 1);
         QCOMPARE(records().first(), "alarm|127.0.0.1|00:1a:2b:3c:4d:5e|Rack A|1234|3|7|42|temperatureOutOfRange");
@@ -423,7 +426,8 @@ private slots:
     }
 
     // The program registers its callbacks only once it has seen the receiver running,
-    // up to 200 ms after the start: what arrives meanwhile waits, in order, for them.
+    // up to 200 ms after the start: what arrives meanwhile waits, in order, for them,
+    // while an inform among it is answered at once.
     void trapsBeforeTheFirstRegistrationWait()
     {
         nrvStop();
@@ -432,8 +436,9 @@ private slots:
         const quint64 before = statistics().datagrams;
         QCOMPARE(nrvStart("127.0.0.1", m_port), 0);
         QTRY_VERIFY(nrvStatus() != -1);
-        for (const char *uptime : {"11", "12", "13"})
+        for (const char *uptime : {"11", "12"})
             trap("2c", {uptime, "SNMPv2-MIB::coldStart"});
+        QCOMPARE(inform({"13", "SNMPv2-MIB::coldStart"}), 0);
         QTRY_COMPARE(statistics().datagrams - before, quint64(3));
         QTest::qWait(100);
         QCOMPARE(records(), QStringList());
@@ -459,6 +464,18 @@ private slots:
         trap("2c", {"3", "SNMPv2-MIB::coldStart"});
         QTRY_COMPARE(records().size(), 2);
         QCOMPARE(records().last(), "startup|127.0.0.1|3");
+
+        // A registered table of null pointers drops; it holds nothing for a later one,
+        // and an inform is still answered.
+        nrvSetCallbacks(&none);
+        const quint64 datagrams = statistics().datagrams;
+        trap("2c", {"4", "SNMPv2-MIB::coldStart"});
+        QCOMPARE(inform({"5", "SNMPv2-MIB::coldStart"}), 0);
+        QTRY_COMPARE(statistics().datagrams - datagrams, quint64(2));
+        nrvSetCallbacks(&kTable);
+        trap("2c", {"6", "SNMPv2-MIB::coldStart"});
+        QTRY_COMPARE(records().size(), 3);
+        QCOMPARE(records().last(), "startup|127.0.0.1|6");
     }
 
     // Datagrams that are not a notification we decode: each one is dropped
