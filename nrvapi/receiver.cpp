@@ -11,11 +11,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <string>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 namespace nrv {
@@ -37,6 +39,14 @@ constexpr std::size_t kQueueLimit = 64 * 1024 * 1024;
 constexpr std::size_t kPacketOverhead = 128;
 // Decoded notifications waiting for the first registration, bounded alike.
 constexpr std::size_t kHeldLimit = kQueueLimit / sizeof(Notification);
+// A sender that missed our Response repeats its InformRequest after a timeout
+// of a few seconds: within this time the same one is answered but not reported
+// again. The second bound keeps a flood of informs from eating memory.
+constexpr std::chrono::seconds kInformMemory{60};
+constexpr std::size_t kInformLimit = 100000;
+// A Response that meets a full send buffer is tried again this often, after
+// a growing pause (10, 20, 30 ... ms).
+constexpr int kSendAttempts = 5;
 
 thread_local bool tOnCallbackThread = false;
 
@@ -71,6 +81,9 @@ struct Receiver::Context {
     // registration: what is decoded meanwhile waits in held (the decoder's).
     std::atomic<bool> holding{false};
     std::deque<Notification> held;
+    // InformRequests reported in the last kInformMemory, oldest first (the decoder's).
+    std::unordered_set<std::string> recentInforms;
+    std::deque<std::pair<std::chrono::steady_clock::time_point, std::string>> informOrder;
 
     void close()
     {
@@ -251,6 +264,7 @@ void Receiver::resetStatistics()
     m_delivered.store(0);
     m_dropped.store(0);
     m_informs.store(0);
+    m_unanswered.store(0);
 }
 
 void Receiver::read(Context &context)
@@ -358,10 +372,9 @@ void Receiver::process(Context &context, const unsigned char *data, std::size_t 
         return;
     }
     if (!notification.response.empty()) {
-        const ssize_t sent = sendto(context.socket, notification.response.data(), notification.response.size(),
-                                    MSG_DONTWAIT, static_cast<const sockaddr *>(source), sizeof(sockaddr_in));
-        if (sent == static_cast<ssize_t>(notification.response.size()))
-            m_informs.fetch_add(1, std::memory_order_relaxed);
+        answer(context, notification.response, *from);
+        if (!firstSighting(context, *from, notification))
+            return;
     }
     // The program registers its callbacks once it has seen the receiver
     // running, up to 200 ms after the start: what it would miss waits here.
@@ -376,6 +389,49 @@ void Receiver::process(Context &context, const unsigned char *data, std::size_t 
     }
     releaseHeld(context);
     deliver(notification);
+}
+
+void Receiver::answer(Context &context, const std::vector<unsigned char> &response, const sockaddr_in &to)
+{
+    int error = 0;
+    for (int attempt = 1; attempt <= kSendAttempts; ++attempt) {
+        const ssize_t sent = sendto(context.socket, response.data(), response.size(), MSG_DONTWAIT,
+                                    reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        if (sent == static_cast<ssize_t>(response.size())) {
+            m_informs.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        error = sent < 0 ? errno : EMSGSIZE;
+        if ((error != EAGAIN && error != EWOULDBLOCK && error != ENOBUFS && error != EINTR) || context.stopping.load())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 * attempt));
+    }
+    // The sender will repeat its inform, and the repetition is answered; the
+    // log says why this one was not.
+    const std::uint64_t unanswered = m_unanswered.fetch_add(1, std::memory_order_relaxed) + 1;
+    char address[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &to.sin_addr, address, sizeof address);
+    logErrno("cannot answer the InformRequest from " + std::string(address) + ':' + std::to_string(ntohs(to.sin_port)) +
+                 " (" + std::to_string(unanswered) + " unanswered so far)",
+             error);
+}
+
+bool Receiver::firstSighting(Context &context, const sockaddr_in &from, const Notification &notification)
+{
+    const auto now = std::chrono::steady_clock::now();
+    while (!context.informOrder.empty() &&
+           (now - context.informOrder.front().first > kInformMemory || context.informOrder.size() >= kInformLimit)) {
+        context.recentInforms.erase(context.informOrder.front().second);
+        context.informOrder.pop_front();
+    }
+    std::string key(reinterpret_cast<const char *>(&from.sin_addr), sizeof from.sin_addr);
+    key.append(reinterpret_cast<const char *>(&from.sin_port), sizeof from.sin_port);
+    key.append(reinterpret_cast<const char *>(&notification.requestId), sizeof notification.requestId);
+    key += notification.community;
+    if (!context.recentInforms.insert(key).second)
+        return false;
+    context.informOrder.emplace_back(now, std::move(key));
+    return true;
 }
 
 void Receiver::releaseHeld(Context &context)

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMutex>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -321,6 +322,28 @@ private slots:
         QTRY_COMPARE(records().size(), 1);
         QCOMPARE(records().first(), "alarm|127.0.0.1|00:1a:2b:3c:4d:5e|Rack A|1234|3|7|42|temperatureOutOfRange");
         QCOMPARE(statistics().informs, quint64(1));
+    }
+
+    // A sender that missed our Response repeats its InformRequest: each copy is
+    // answered, the notification reported once. Another source port is another sender.
+    void retransmittedInformReportedOnce()
+    {
+        const QByteArray datagram =
+            capture({"-Ci", "-r", "0", "-t", "1", "-v", "2c", "-c", "public", "TARGET", "21", "SNMPv2-MIB::coldStart"});
+        QVERIFY(!datagram.isEmpty());
+        const quint64 informs = statistics().informs;
+        QUdpSocket sender, other;
+        QVERIFY(sender.bind(QHostAddress::LocalHost, 0) && other.bind(QHostAddress::LocalHost, 0));
+        for (QUdpSocket *socket : {&sender, &sender, &other}) {
+            socket->writeDatagram(datagram, QHostAddress::LocalHost, static_cast<quint16>(m_port));
+            QVERIFY2(socket->waitForReadyRead(5000), "every copy is answered");
+            const QByteArray response = socket->receiveDatagram().data();
+            QCOMPARE(quint8(response.at(response.indexOf("public") + 6)), quint8(0xa2));
+        }
+        QTRY_COMPARE(records().size(), 2);
+        QTest::qWait(100);
+        QCOMPARE(records(), QStringList({"startup|127.0.0.1|21", "startup|127.0.0.1|21"}));
+        QCOMPARE(statistics().informs - informs, quint64(3));
     }
 
     // How variables are picked out of a notification and cut to their fields.
