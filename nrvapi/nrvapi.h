@@ -112,10 +112,12 @@ typedef struct TrapCallbackTable {
 
 /** Counters of the receiver since nrvInit(), for diagnostics. */
 typedef struct NrvStatistics {
-    uint64_t datagrams; /**< datagrams read from the socket */
-    uint64_t delivered; /**< records handed to a callback */
-    uint64_t dropped;   /**< datagrams that were not a notification we decode */
-    uint64_t informs;   /**< InformRequests answered */
+    uint64_t datagrams;     /**< datagrams read from the socket */
+    uint64_t delivered;     /**< records handed to a callback */
+    uint64_t dropped;       /**< datagrams that were not a notification we decode */
+    uint64_t informs;       /**< InformRequests answered */
+    uint64_t kernelDropped; /**< datagrams the system discarded because the socket's receive buffer was full */
+    uint64_t overflowed;    /**< datagrams discarded because the receiver's memory bound was reached */
 } NrvStatistics;
 
 /** Receives the library's own log messages (MIB loading problems among them). */

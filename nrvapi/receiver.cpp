@@ -136,6 +136,10 @@ bool Receiver::start(const char *address, int port)
     int size = kReceiveBuffer;
     if (setsockopt(context->socket, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(context->socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    // Each datagram then carries the socket's running count of datagrams the
+    // kernel discarded for want of room.
+    const int on = 1;
+    setsockopt(context->socket, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     // No SO_REUSEADDR: a port that another program has bound must be refused,
     // not shared.
     if (bind(context->socket, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) {
@@ -255,6 +259,8 @@ NrvStatistics Receiver::statistics() const
     stats.delivered = m_delivered.load();
     stats.dropped = m_dropped.load();
     stats.informs = m_informs.load();
+    stats.kernelDropped = m_kernelDropped.load();
+    stats.overflowed = m_overflowed.load();
     return stats;
 }
 
@@ -265,6 +271,8 @@ void Receiver::resetStatistics()
     m_dropped.store(0);
     m_informs.store(0);
     m_unanswered.store(0);
+    m_kernelDropped.store(0);
+    m_overflowed.store(0);
 }
 
 void Receiver::read(Context &context)
@@ -274,6 +282,11 @@ void Receiver::read(Context &context)
     mmsghdr messages[kBatch];
     iovec vectors[kBatch];
     sockaddr_in sources[kBatch];
+    union {
+        char bytes[CMSG_SPACE(sizeof(std::uint32_t))];
+        cmsghdr align;
+    } controls[kBatch];
+    std::uint32_t kernelDrops = 0; // the last count the kernel reported
     std::vector<Context::Packet> batch;
     batch.reserve(kBatch);
 
@@ -295,6 +308,8 @@ void Receiver::read(Context &context)
             messages[i].msg_hdr.msg_namelen = sizeof sources[i];
             messages[i].msg_hdr.msg_iov = &vectors[i];
             messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_control = controls[i].bytes;
+            messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
         }
         const int count = recvmmsg(context.socket, messages, kBatch, MSG_DONTWAIT, nullptr);
         if (count <= 0) {
@@ -305,7 +320,19 @@ void Receiver::read(Context &context)
         m_datagrams.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
         batch.clear();
         for (int i = 0; i < count; ++i) {
-            const msghdr &header = messages[i].msg_hdr;
+            msghdr &header = messages[i].msg_hdr;
+            for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+                if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL)
+                    continue;
+                std::uint32_t drops = 0;
+                std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+                // A 32-bit count that may wrap; only ever forward.
+                const std::uint32_t added = drops - kernelDrops;
+                if (added != 0 && added < 0x80000000u) {
+                    m_kernelDropped.fetch_add(added, std::memory_order_relaxed);
+                    kernelDrops = drops;
+                }
+            }
             if ((header.msg_flags & MSG_TRUNC) || header.msg_namelen < sizeof(sockaddr_in) ||
                 sources[i].sin_family != AF_INET) {
                 m_dropped.fetch_add(1, std::memory_order_relaxed);
@@ -329,7 +356,7 @@ void Receiver::read(Context &context)
         }
         context.queueReady.notify_one();
         if (overflow)
-            m_dropped.fetch_add(overflow, std::memory_order_relaxed);
+            m_overflowed.fetch_add(overflow, std::memory_order_relaxed);
     }
 }
 
@@ -383,7 +410,7 @@ void Receiver::process(Context &context, const unsigned char *data, std::size_t 
             notification.response.clear();
             context.held.push_back(std::move(notification));
         } else {
-            m_dropped.fetch_add(1, std::memory_order_relaxed);
+            m_overflowed.fetch_add(1, std::memory_order_relaxed);
         }
         return;
     }

@@ -76,6 +76,8 @@ private:
     std::atomic<std::uint64_t> m_delivered{0};
     std::atomic<std::uint64_t> m_dropped{0};
     std::atomic<std::uint64_t> m_informs{0};
+    std::atomic<std::uint64_t> m_kernelDropped{0};
+    std::atomic<std::uint64_t> m_overflowed{0};
     std::atomic<std::uint64_t> m_unanswered{0}; // Responses that could not be sent
 };
 

@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QUdpSocket>
 
 #include <atomic>
@@ -560,6 +561,47 @@ private slots:
         QCOMPARE(after.datagrams - before.datagrams, quint64(2));
         QCOMPARE(after.dropped - before.dropped, quint64(1));
         QCOMPARE(after.delivered - before.delivered, quint64(1));
+    }
+
+    // Loss is counted where it happens. A callback that holds up the decoder lets the
+    // reader's memory bound (64 MiB) fill: what passes it counts as overflowed, not as
+    // undecodable. Then a burst faster than the reader: every datagram sent is read or
+    // counted as lost in the kernel (how many are lost depends on the machine).
+    void lossIsCounted()
+    {
+        static std::atomic<bool> blocked{false}, release{false};
+        TrapCallbackTable slow = kTable;
+        slow.onStartup = [](const ShortTrapRecord *) {
+            blocked = true;
+            while (!release.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        nrvSetCallbacks(&slow);
+        const NrvStatistics before = statistics();
+        const auto arrived = [&before] {
+            const NrvStatistics now = statistics();
+            return now.datagrams + now.kernelDropped - before.datagrams - before.kernelDropped;
+        };
+        trap("2c", {"1", "SNMPv2-MIB::coldStart"});
+        QTRY_VERIFY(blocked.load());
+        const QByteArray garbage(60000, '\x30');
+        const quint64 paced = 1200, burst = 1500; // 1116 fit the bound
+        QUdpSocket socket;
+        for (quint64 i = 1; i <= paced + burst; ++i) {
+            while (socket.writeDatagram(garbage, QHostAddress::LocalHost, static_cast<quint16>(m_port)) < 0)
+                QThread::usleep(100);
+            if (i <= paced && i % 50 == 0)
+                QTRY_COMPARE(arrived(), i + 1);
+        }
+        QTest::qWait(200);
+        send("last"); // brings the kernel's count of what it dropped before it
+        release = true;
+        QTRY_COMPARE(arrived(), paced + burst + 2);
+        const NrvStatistics after = statistics();
+        QVERIFY2(after.overflowed - before.overflowed >= paced - 1116, "the memory bound was reached");
+        QCOMPARE(after.delivered - before.delivered, quint64(1));
+        QTRY_COMPARE(statistics().dropped + statistics().overflowed - before.dropped - before.overflowed,
+                     after.datagrams - before.datagrams - 1);
     }
 
     // Reloaded while the receiver runs, as the program may do.
