@@ -1,4 +1,5 @@
 #include "netsupport.h"
+#include "platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 namespace {
 
 const char Mac[] = "00:11:22:aa:bb:cc";
+const char Marker[] = "nrvtrrec_install_uninstall_mutex";
 const QString Device = "1.3.6.1.4.1.32473.1";
 QString object(int n)
 {
@@ -38,6 +40,7 @@ private slots:
     void trapsOfEveryKind();
     void unknownTrapsFilteredByDefault();
     void informIsAnswered();
+    void markerOfTwoInstances();
 
 private:
     QStringList logLines() const;
@@ -50,6 +53,7 @@ private:
     QString dataDir;
     int snmpPort = 0;
     int syslogPort = 0;
+    bool markerBefore = false; // an instance outside the test runs
 };
 
 void TestEndToEnd::initTestCase()
@@ -68,6 +72,7 @@ void TestEndToEnd::initTestCase()
     ini.setValue("DataDir", dataDir);
     ini.sync();
 
+    markerBefore = Platform::instanceMarkerExists(Marker);
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(VENTRIX_BINARY_DIR "/bin/ventrix", {"-platform", "offscreen"});
     QVERIFY(program.waitForStarted());
@@ -254,6 +259,32 @@ void TestEndToEnd::informIsAnswered()
     QVERIFY(inform.waitForFinished(10000));
     QCOMPARE(inform.exitCode(), 0);
     QVERIFY(!waitForLineEndingWith(";99;;Linkup SNMP trap").isEmpty());
+}
+
+// Last: it ends the program. A second instance waits for the marker and keeps it when
+// the first ends; it is gone with the last one. (ctest runs this suite alone.)
+void TestEndToEnd::markerOfTwoInstances()
+{
+    if (markerBefore)
+        QSKIP("another instance runs on this machine");
+    QVERIFY(Platform::instanceMarkerExists(Marker));
+    QProcess second;
+    second.start(VENTRIX_BINARY_DIR "/bin/ventrix", {"-platform", "offscreen"});
+    QVERIFY(second.waitForStarted());
+    // Waiting means connected to the first instance's second name.
+    const auto waiting = [] {
+        QFile sockets("/proc/net/unix");
+        return sockets.open(QIODevice::ReadOnly) && sockets.readAll().count(QByteArray(" @") + Marker + "/owner\n") > 1;
+    };
+    QTRY_VERIFY(waiting());
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    QTRY_VERIFY(Platform::instanceMarkerExists(Marker));
+    QTest::qWait(200);
+    QVERIFY(Platform::instanceMarkerExists(Marker));
+    second.terminate();
+    QVERIFY(second.waitForFinished(10000));
+    QTRY_VERIFY(!Platform::instanceMarkerExists(Marker));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
