@@ -20,6 +20,10 @@
 
 namespace {
 
+// The flag that lets each trap kind through, in kind order (0 to 5).
+const char *const kKindFlags[] = {"InputsEnable",  "SensorsEnable", "AlarmsEnable",
+                                  "StartupEnable", "LinkupEnable",  "UnknownEnable"};
+
 QString joined(const std::vector<std::string> &calls)
 {
     QStringList list;
@@ -50,6 +54,8 @@ private slots:
     void settingsFileAndDataFolder();
     void commandsConnectedByName_data();
     void commandsConnectedByName();
+    void trapKindFilter_data();
+    void trapKindFilter();
 
 private:
     std::unique_ptr<TMainWindow> makeWindow();
@@ -328,6 +334,45 @@ void TestMainWindow::commandsConnectedByName()
         QCOMPARE(urls.urls.size(), 1);
         QVERIFY2(urls.urls[0].toLocalFile().endsWith(url), qPrintable(urls.urls[0].toString()));
     }
+}
+
+void TestMainWindow::trapKindFilter_data()
+{
+    QTest::addColumn<QString>("off"); // the flag switched off: none, one, or "all"
+    QTest::newRow("none") << QString();
+    for (const char *flag : kKindFlags)
+        QTest::newRow(flag) << QString(flag);
+    QTest::newRow("all") << "all";
+}
+
+// Each flag holds back its own trap kind and no other; kinds outside 0 to 5 and syslog
+// messages always pass.
+void TestMainWindow::trapKindFilter()
+{
+    QFETCH(QString, off);
+    const int syslogPort = freeUdpPort();
+    QVariantMap values{{"SnmpPort", freeUdpPort()}, {"SyslogPort", syslogPort}, {"BalloonEnable", false}};
+    for (const char *flag : kKindFlags)
+        values[flag] = off != flag && off != "all";
+    writeSettingsFile(values);
+    auto window = makeWindow();
+    auto *view = window->findChild<QPlainTextEdit *>("plainTextEditLog");
+    window->findChild<QAction *>("actionStartStop")->trigger();
+    QTRY_COMPARE(window->findChild<QLabel *>("syslogStatusLabel")->text(),
+                 "Recieving on UDP port " + QString::number(syslogPort));
+    QUdpSocket().writeDatagram("<13>a syslog message", QHostAddress::LocalHost, quint16(syslogPort));
+    QTRY_VERIFY(view->toPlainText().contains(";<13>a syslog message"));
+
+    // Kind 99 last: once it shows, every line before it has been handled.
+    for (int kind : {0, 1, 2, 3, 4, 5, 6, -1, 99})
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "onSnmp", Q_ARG(QString, QString("kind<%1>").arg(kind)),
+                                          Q_ARG(int, kind)));
+    QTRY_VERIFY(view->toPlainText().contains("kind<99>"));
+    const QString text = view->toPlainText();
+    for (int kind = 0; kind < 6; ++kind)
+        QVERIFY2(text.contains(QString("kind<%1>").arg(kind)) == (off != kKindFlags[kind] && off != "all"),
+                 qPrintable(QString("kind %1 with %2 off: ").arg(kind).arg(off) + text));
+    QVERIFY(text.contains("kind<6>") && text.contains("kind<-1>"));
 }
 
 QTEST_MAIN(TestMainWindow)
