@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QDir>
+#include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMetaMethod>
@@ -92,41 +93,41 @@ void TestMainWindow::actions_data()
     QTest::addColumn<QString>("toolTip");
     QTest::addColumn<QString>("statusTip");
     QTest::addColumn<bool>("checkable");
-    QTest::addColumn<bool>("hasIcon");
+    QTest::addColumn<QString>("icon"); // the resource it shows, if any
 
     // An unset tool tip is derived from the text by Qt (without the "&").
     QTest::newRow("start/stop") << "actionStartStop"
                                 << "Start Reciever"
                                 << "Start reciever"
-                                << "Start/stop reciever" << true << true;
+                                << "Start/stop reciever" << true << ":/PLAY";
     QTest::newRow("settings") << "actionSettings"
                               << "&Settings..."
                               << "Settings"
-                              << "Change application settings" << false << false;
+                              << "Change application settings" << false << QString();
     QTest::newRow("exit") << "actionExit"
                           << "E&xit"
                           << "Exit"
-                          << "Exit application" << false << false;
+                          << "Exit application" << false << QString();
     QTest::newRow("about") << "actionAbout"
                            << "&About..."
                            << "About"
-                           << "Show information about application" << false << false;
+                           << "Show information about application" << false << QString();
     QTest::newRow("log") << "actionLog"
                          << "Show Log File"
                          << "Show log file"
-                         << "Show log file" << false << true;
+                         << "Show log file" << false << ":/PREVIEW";
     QTest::newRow("clear") << "actionClear"
                            << "Clear Events"
                            << "Clear events"
-                           << "Clear all events from window" << false << true;
+                           << "Clear all events from window" << false << ":/CLEAR";
     QTest::newRow("log dir") << "actionLogDir"
                              << "Open Log Folder"
                              << "Open log folder"
-                             << "Open log folder" << false << true;
+                             << "Open log folder" << false << ":/FOLDER";
     QTest::newRow("columns") << "actionColDesc"
                              << "&Columns Description"
                              << "Columns Description"
-                             << "Show file with columns description" << false << false;
+                             << "Show file with columns description" << false << QString();
 }
 
 void TestMainWindow::actions()
@@ -140,7 +141,15 @@ void TestMainWindow::actions()
     QTEST(action->toolTip(), "toolTip");
     QTEST(action->statusTip(), "statusTip");
     QTEST(action->isCheckable(), "checkable");
-    QTEST(!action->icon().isNull(), "hasIcon");
+    QFETCH(QString, icon);
+    if (icon.isEmpty()) {
+        QVERIFY(action->icon().isNull());
+    } else {
+        QVERIFY(QFile::exists(icon));
+        QVERIFY(action->icon().pixmap(16).toImage() == QIcon(icon).pixmap(16).toImage());
+    }
+    if (name == "actionStartStop") // checked, it shows the stop picture
+        QVERIFY(action->icon().pixmap(16, QIcon::Normal, QIcon::On).toImage() == QIcon(":/STOP").pixmap(16).toImage());
     QVERIFY(action->shortcut().isEmpty());
 }
 

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QLayout>
@@ -218,8 +219,10 @@ void TestSettingsDialog::formStructure()
 
     // Only the two open buttons carry a picture; the browse button shows its "...".
     QVERIFY(dialog.findChild<QToolButton *>("toolButtonDir")->icon().isNull());
-    for (const char *name : {"toolButtonShowDir", "toolButtonShow"})
-        QVERIFY2(!dialog.findChild<QToolButton *>(name)->icon().pixmap(16).isNull(), name);
+    for (const auto &[name, image] : {std::pair{"toolButtonShowDir", ":/FOLDER"}, {"toolButtonShow", ":/PREVIEW"}})
+        QVERIFY2(dialog.findChild<QToolButton *>(name)->icon().pixmap(16).toImage() ==
+                     QIcon(image).pixmap(16).toImage(),
+                 name);
 }
 
 void TestSettingsDialog::retranslateOnLanguageChange()
