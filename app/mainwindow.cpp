@@ -117,7 +117,9 @@ void TMainWindow::initTrapLibrary()
 {
     const QString mibs = QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QDir::separator() + "mibs");
     nrvInit();
-    nrvSetMibDirectory(mibs.toLatin1().constData());
+    // File names are bytes in the locale's encoding: an install folder such as
+    // /opt/Prüfstand must reach the library as the file system spells it.
+    nrvSetMibDirectory(QFile::encodeName(mibs).constData());
 }
 
 void TMainWindow::setIdentity()

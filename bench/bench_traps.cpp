@@ -298,9 +298,9 @@ int main(int argc, char **argv)
     const double rate = seconds > 0 ? static_cast<double>(delivered) / seconds : 0.0;
     std::printf("sender: %.3f s, %.0f datagrams/s\n", sendSeconds, static_cast<double>(burst.size()) / sendSeconds);
     std::printf("nrvapi: %" PRIu64 " of %zu delivered in %.3f s: %.0f traps/s, %" PRIu64 " lost, %" PRIu64
-                " dropped as undecodable\n",
+                " dropped as undecodable, %" PRIu64 " lost in the kernel, %" PRIu64 " over the memory bound\n",
                 delivered, burst.size(), seconds, rate, static_cast<std::uint64_t>(burst.size()) - delivered,
-                stats.dropped);
+                stats.dropped, stats.kernelDropped, stats.overflowed);
 
     const std::string snmptrapd = findProgram("snmptrapd");
     if (snmptrapd.empty()) {

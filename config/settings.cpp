@@ -23,33 +23,38 @@ int intValue(const QSettings &settings, const char *key, int fallback)
     return ok && value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max() ? int(value) : 0;
 }
 
+// The on/off keys and their fields.
+struct Flag {
+    const char *key;
+    bool TSettings::*field;
+};
+const Flag kFlags[] = {
+    {"AutoStart", &TSettings::AutoStart},         {"minimizeStart", &TSettings::minimizeStart},
+    {"SnmpEnable", &TSettings::SnmpEnable},       {"SyslogEnable", &TSettings::SyslogEnable},
+    {"InputsEnable", &TSettings::InputsEnable},   {"SensorsEnable", &TSettings::SensorsEnable},
+    {"LinkupEnable", &TSettings::LinkupEnable},   {"StartupEnable", &TSettings::StartupEnable},
+    {"AlarmsEnable", &TSettings::AlarmsEnable},   {"UnknownEnable", &TSettings::UnknownEnable},
+    {"BalloonEnable", &TSettings::BalloonEnable},
+};
+
 } // namespace
 
 void loadSettings(TSettings &s)
 {
+    const TSettings defaults;
     QSettings settings;
-    s.SnmpPort = intValue(settings, "SnmpPort", 162);
-    s.SyslogPort = intValue(settings, "SyslogPort", 514);
-    s.AutoStart = settings.value("AutoStart", 0).toBool();
-    s.minimizeStart = settings.value("minimizeStart", 0).toBool();
-    s.SnmpEnable = settings.value("SnmpEnable", 1).toBool();
-    s.SyslogEnable = settings.value("SyslogEnable", 1).toBool();
-    s.InputsEnable = settings.value("InputsEnable", 1).toBool();
-    s.SensorsEnable = settings.value("SensorsEnable", 1).toBool();
-    s.LinkupEnable = settings.value("LinkupEnable", 1).toBool();
-    s.StartupEnable = settings.value("StartupEnable", 1).toBool();
-    s.AlarmsEnable = settings.value("AlarmsEnable", 1).toBool();
-    s.UnknownEnable = settings.value("UnknownEnable", 0).toBool();
-    const QString dataDir = defaultDataDir();
-    s.DataDir = settings.value("DataDir", dataDir).toString();
-    s.DataFile = settings.value("DataFile", "log.txt").toString();
+    s.SnmpPort = intValue(settings, "SnmpPort", defaults.SnmpPort);
+    s.SyslogPort = intValue(settings, "SyslogPort", defaults.SyslogPort);
+    for (const Flag &flag : kFlags)
+        s.*flag.field = settings.value(flag.key, defaults.*flag.field).toBool();
+    s.DataDir = settings.value("DataDir", defaults.DataDir).toString();
+    s.DataFile = settings.value("DataFile", defaults.DataFile).toString();
     // A blank folder would put the log at the file system's root, a blank name would make
     // the log a folder that never opens; the settings dialog never stores either.
     if (s.DataDir.trimmed().isEmpty())
-        s.DataDir = dataDir;
+        s.DataDir = defaults.DataDir;
     if (s.DataFile.trimmed().isEmpty())
-        s.DataFile = "log.txt";
-    s.BalloonEnable = settings.value("BalloonEnable", 1).toBool();
+        s.DataFile = defaults.DataFile;
 
     if (!QDir(s.DataDir).exists())
         QDir().mkpath(s.DataDir);
@@ -60,18 +65,9 @@ void saveSettings(const TSettings &s)
     QSettings settings;
     settings.setValue("SnmpPort", s.SnmpPort);
     settings.setValue("SyslogPort", s.SyslogPort);
-    settings.setValue("AutoStart", s.AutoStart);
-    settings.setValue("minimizeStart", s.minimizeStart);
-    settings.setValue("SnmpEnable", s.SnmpEnable);
-    settings.setValue("SyslogEnable", s.SyslogEnable);
-    settings.setValue("InputsEnable", s.InputsEnable);
-    settings.setValue("SensorsEnable", s.SensorsEnable);
-    settings.setValue("LinkupEnable", s.LinkupEnable);
-    settings.setValue("StartupEnable", s.StartupEnable);
-    settings.setValue("AlarmsEnable", s.AlarmsEnable);
-    settings.setValue("UnknownEnable", s.UnknownEnable);
+    for (const Flag &flag : kFlags)
+        settings.setValue(flag.key, s.*flag.field);
     settings.setValue("DataDir", s.DataDir);
     settings.setValue("DataFile", s.DataFile);
-    settings.setValue("BalloonEnable", s.BalloonEnable);
     settings.sync();
 }

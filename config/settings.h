@@ -2,9 +2,13 @@
 
 #include <QString>
 
+// The documents folder + Norvane + Ventrix, with native separators.
+QString defaultDataDir();
+
 // Every configuration value of the program, one field per settings key, in the order
 // in which they are loaded and saved. The main window holds it by value and every part
-// of the program reads it directly.
+// of the program reads it directly. The initialisers are the defaults, the one place
+// that holds them.
 struct TSettings {
     int SnmpPort = 162;
     int SyslogPort = 514;
@@ -18,13 +22,10 @@ struct TSettings {
     bool StartupEnable = true;
     bool AlarmsEnable = true;
     bool UnknownEnable = false;
-    QString DataDir;
-    QString DataFile;
+    QString DataDir = defaultDataDir();
+    QString DataFile = QStringLiteral("log.txt");
     bool BalloonEnable = true;
 };
-
-// The documents folder + Norvane + Ventrix, with native separators.
-QString defaultDataDir();
 
 // Reads every key from the settings file (defaults for missing keys) and creates the
 // data folder when it does not exist. The application identity and the INI default

@@ -24,11 +24,17 @@ TSettingsDialog::~TSettingsDialog()
     delete ui;
 }
 
+// A port as its five-digit field shows it. A port is never negative in a sane settings
+// file; the cast keeps "%u" well defined.
+static QString portText(int port)
+{
+    return QString::asprintf("%u", static_cast<unsigned>(port)).left(5);
+}
+
 void TSettingsDialog::setFromSettings(const TSettings &s)
 {
-    // A port is never negative in a sane settings file; the cast keeps "%u" well defined.
-    ui->lineEditSnmp->setText(QString::asprintf("%u", static_cast<unsigned>(s.SnmpPort)));
-    ui->lineEditSyslog->setText(QString::asprintf("%u", static_cast<unsigned>(s.SyslogPort)));
+    ui->lineEditSnmp->setText(portText(s.SnmpPort));
+    ui->lineEditSyslog->setText(portText(s.SyslogPort));
     ui->checkBoxAuto->setChecked(s.AutoStart);
     ui->checkBoxMinimize->setChecked(s.minimizeStart);
     ui->groupBoxSnmp->setChecked(s.SnmpEnable);
@@ -53,17 +59,20 @@ int TSettingsDialog::applyToSettings(TSettings &s)
 {
     int mask = 0;
 
-    // The input mask lets through at most five digits; an empty field gives 0.
-    const int snmpPort = ui->lineEditSnmp->text().toInt(nullptr, 10);
-    if (snmpPort != s.SnmpPort) {
-        s.SnmpPort = snmpPort;
-        mask |= SnmpPortChanged;
-    }
-    const int syslogPort = ui->lineEditSyslog->text().toInt(nullptr, 10);
-    if (syslogPort != s.SyslogPort) {
-        s.SyslogPort = syslogPort;
-        mask |= SyslogPortChanged;
-    }
+    // The input mask lets through at most five digits; an empty field gives 0. A field
+    // that still shows the stored port was not edited and leaves it as it was, also one
+    // that the field cannot show (123456 shows as "12345").
+    const auto applyPort = [&mask](const QLineEdit *edit, int &port, int changed) {
+        if (edit->text() == portText(port))
+            return;
+        const int typed = edit->text().toInt(nullptr, 10);
+        if (typed != port) {
+            port = typed;
+            mask |= changed;
+        }
+    };
+    applyPort(ui->lineEditSnmp, s.SnmpPort, SnmpPortChanged);
+    applyPort(ui->lineEditSyslog, s.SyslogPort, SyslogPortChanged);
 
     // Read whether or not a box is enabled: an unchecked group still keeps its values.
     s.AutoStart = isOn(ui->checkBoxAuto);

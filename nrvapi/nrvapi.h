@@ -5,7 +5,7 @@
  * The library receives SNMP notifications (SNMPv1 Trap-PDU, SNMPv2c Trap and
  * InformRequest) on one UDP port, names them with the MIB modules of the folder
  * it is handed, and reports each one through one callback of its kind, on a
- * thread of its own.
+ * thread of its own. It is built for Linux (eventfd, recvmmsg).
  *
  * All functions are called from one thread (the program's main thread). They
  * return -1 on failure; any other value means success. Texts are NUL-terminated
@@ -26,15 +26,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(_WIN32)
-#if defined(NRVAPI_BUILDING)
-#define NRVAPI_EXPORT __declspec(dllexport)
-#else
-#define NRVAPI_EXPORT __declspec(dllimport)
-#endif
-#else
 #define NRVAPI_EXPORT __attribute__((visibility("default")))
-#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -136,7 +128,11 @@ NRVAPI_EXPORT int nrvStart(const char *listenAddress, int port);
 NRVAPI_EXPORT int nrvStatus(void);
 /** Clears @p table to null callbacks. Ordinal 91. */
 NRVAPI_EXPORT int nrvInitCallbackTable(TrapCallbackTable *table);
-/** Copies the six pointers of @p table; safe while receiving. Ordinal 101. */
+/**
+ * Copies the six pointers of @p table; safe while receiving. Notifications that
+ * arrive after an nrvStart() that found no callback registered wait, in order,
+ * for this call; InformRequests are answered at once all the same. Ordinal 101.
+ */
 NRVAPI_EXPORT int nrvSetCallbacks(const TrapCallbackTable *table);
 /** Ends reception and closes the socket. Ordinal 100. */
 NRVAPI_EXPORT int nrvStop(void);

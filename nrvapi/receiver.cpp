@@ -11,11 +11,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <string>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 namespace nrv {
@@ -35,6 +37,16 @@ constexpr std::size_t kQueueLimit = 64 * 1024 * 1024;
 // What a queued datagram costs beyond its bytes (vector, heap and deque
 // bookkeeping), so that a flood of tiny datagrams is bounded too.
 constexpr std::size_t kPacketOverhead = 128;
+// Decoded notifications waiting for the first registration, bounded alike.
+constexpr std::size_t kHeldLimit = kQueueLimit / sizeof(Notification);
+// A sender that missed our Response repeats its InformRequest after a timeout
+// of a few seconds: within this time the same one is answered but not reported
+// again. The second bound keeps a flood of informs from eating memory.
+constexpr std::chrono::seconds kInformMemory{60};
+constexpr std::size_t kInformLimit = 100000;
+// A Response that meets a full send buffer is tried again this often, after
+// a growing pause (10, 20, 30 ... ms).
+constexpr int kSendAttempts = 5;
 
 thread_local bool tOnCallbackThread = false;
 
@@ -65,6 +77,13 @@ struct Receiver::Context {
     std::condition_variable queueReady;
     std::deque<Packet> queue;
     std::size_t queuedBytes = 0;
+    // Set when a start finds no callback registered, cleared by the next
+    // registration: what is decoded meanwhile waits in held (the decoder's).
+    std::atomic<bool> holding{false};
+    std::deque<Notification> held;
+    // InformRequests reported in the last kInformMemory, oldest first (the decoder's).
+    std::unordered_set<std::string> recentInforms;
+    std::deque<std::pair<std::chrono::steady_clock::time_point, std::string>> informOrder;
 
     void close()
     {
@@ -117,6 +136,10 @@ bool Receiver::start(const char *address, int port)
     int size = kReceiveBuffer;
     if (setsockopt(context->socket, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(context->socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    // Each datagram then carries the socket's running count of datagrams the
+    // kernel discarded for want of room.
+    const int on = 1;
+    setsockopt(context->socket, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     // No SO_REUSEADDR: a port that another program has bound must be refused,
     // not shared.
     if (bind(context->socket, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) {
@@ -131,6 +154,7 @@ bool Receiver::start(const char *address, int port)
         return false;
     }
     context->generation = m_generation.fetch_add(1) + 1;
+    context->holding.store(!hasCallbacks());
     try {
         context->decoder = std::thread([this, context] { decode(context); });
         context->reader = std::thread([this, raw = context.get()] { read(*raw); });
@@ -207,7 +231,7 @@ void Receiver::setCallbacks(const TrapCallbackTable &table)
     m_onSensor.store(table.onSensorChange);
     m_onStartup.store(table.onStartup);
     m_onLinkup.store(table.onLinkup);
-    // The decoder may be holding datagrams for the first registration.
+    // The decoder may be holding notifications for the first registration.
     std::shared_ptr<Context> context;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -216,6 +240,7 @@ void Receiver::setCallbacks(const TrapCallbackTable &table)
     if (context) {
         {
             std::lock_guard<std::mutex> lock(context->queueMutex);
+            context->holding.store(false);
         }
         context->queueReady.notify_all();
     }
@@ -234,6 +259,8 @@ NrvStatistics Receiver::statistics() const
     stats.delivered = m_delivered.load();
     stats.dropped = m_dropped.load();
     stats.informs = m_informs.load();
+    stats.kernelDropped = m_kernelDropped.load();
+    stats.overflowed = m_overflowed.load();
     return stats;
 }
 
@@ -243,6 +270,9 @@ void Receiver::resetStatistics()
     m_delivered.store(0);
     m_dropped.store(0);
     m_informs.store(0);
+    m_unanswered.store(0);
+    m_kernelDropped.store(0);
+    m_overflowed.store(0);
 }
 
 void Receiver::read(Context &context)
@@ -252,6 +282,11 @@ void Receiver::read(Context &context)
     mmsghdr messages[kBatch];
     iovec vectors[kBatch];
     sockaddr_in sources[kBatch];
+    union {
+        char bytes[CMSG_SPACE(sizeof(std::uint32_t))];
+        cmsghdr align;
+    } controls[kBatch];
+    std::uint32_t kernelDrops = 0; // the last count the kernel reported
     std::vector<Context::Packet> batch;
     batch.reserve(kBatch);
 
@@ -273,6 +308,8 @@ void Receiver::read(Context &context)
             messages[i].msg_hdr.msg_namelen = sizeof sources[i];
             messages[i].msg_hdr.msg_iov = &vectors[i];
             messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_control = controls[i].bytes;
+            messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
         }
         const int count = recvmmsg(context.socket, messages, kBatch, MSG_DONTWAIT, nullptr);
         if (count <= 0) {
@@ -283,7 +320,19 @@ void Receiver::read(Context &context)
         m_datagrams.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
         batch.clear();
         for (int i = 0; i < count; ++i) {
-            const msghdr &header = messages[i].msg_hdr;
+            msghdr &header = messages[i].msg_hdr;
+            for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+                if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL)
+                    continue;
+                std::uint32_t drops = 0;
+                std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+                // A 32-bit count that may wrap; only ever forward.
+                const std::uint32_t added = drops - kernelDrops;
+                if (added != 0 && added < 0x80000000u) {
+                    m_kernelDropped.fetch_add(added, std::memory_order_relaxed);
+                    kernelDrops = drops;
+                }
+            }
             if ((header.msg_flags & MSG_TRUNC) || header.msg_namelen < sizeof(sockaddr_in) ||
                 sources[i].sin_family != AF_INET) {
                 m_dropped.fetch_add(1, std::memory_order_relaxed);
@@ -307,7 +356,7 @@ void Receiver::read(Context &context)
         }
         context.queueReady.notify_one();
         if (overflow)
-            m_dropped.fetch_add(overflow, std::memory_order_relaxed);
+            m_overflowed.fetch_add(overflow, std::memory_order_relaxed);
     }
 }
 
@@ -320,16 +369,16 @@ void Receiver::decode(const std::shared_ptr<Context> &shared)
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(context.queueMutex);
-            // Until a program has registered its callbacks (it does so once it has seen the
-            // receiver running), what arrives waits here instead of being decoded for nobody.
-            context.queueReady.wait(lock, [this, &context] {
-                return context.stopping.load() || (!context.queue.empty() && hasCallbacks());
+            context.queueReady.wait(lock, [&context] {
+                return context.stopping.load() || !context.queue.empty() ||
+                       (!context.holding.load() && !context.held.empty());
             });
             if (context.stopping.load())
                 break;
             work.swap(context.queue);
             context.queuedBytes = 0;
         }
+        releaseHeld(context);
         for (const Context::Packet &packet : work) {
             if (context.stopping.load())
                 break;
@@ -350,12 +399,76 @@ void Receiver::process(Context &context, const unsigned char *data, std::size_t 
         return;
     }
     if (!notification.response.empty()) {
-        const ssize_t sent = sendto(context.socket, notification.response.data(), notification.response.size(),
-                                    MSG_DONTWAIT, static_cast<const sockaddr *>(source), sizeof(sockaddr_in));
-        if (sent == static_cast<ssize_t>(notification.response.size()))
-            m_informs.fetch_add(1, std::memory_order_relaxed);
+        answer(context, notification.response, *from);
+        if (!firstSighting(context, *from, notification))
+            return;
     }
+    // The program registers its callbacks once it has seen the receiver
+    // running, up to 200 ms after the start: what it would miss waits here.
+    if (context.holding.load()) {
+        if (context.held.size() < kHeldLimit) {
+            notification.response.clear();
+            context.held.push_back(std::move(notification));
+        } else {
+            m_overflowed.fetch_add(1, std::memory_order_relaxed);
+        }
+        return;
+    }
+    releaseHeld(context);
     deliver(notification);
+}
+
+void Receiver::answer(Context &context, const std::vector<unsigned char> &response, const sockaddr_in &to)
+{
+    int error = 0;
+    for (int attempt = 1; attempt <= kSendAttempts; ++attempt) {
+        const ssize_t sent = sendto(context.socket, response.data(), response.size(), MSG_DONTWAIT,
+                                    reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        if (sent == static_cast<ssize_t>(response.size())) {
+            m_informs.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        error = sent < 0 ? errno : EMSGSIZE;
+        if ((error != EAGAIN && error != EWOULDBLOCK && error != ENOBUFS && error != EINTR) || context.stopping.load())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 * attempt));
+    }
+    // The sender will repeat its inform, and the repetition is answered; the
+    // log says why this one was not.
+    const std::uint64_t unanswered = m_unanswered.fetch_add(1, std::memory_order_relaxed) + 1;
+    char address[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &to.sin_addr, address, sizeof address);
+    logErrno("cannot answer the InformRequest from " + std::string(address) + ':' + std::to_string(ntohs(to.sin_port)) +
+                 " (" + std::to_string(unanswered) + " unanswered so far)",
+             error);
+}
+
+bool Receiver::firstSighting(Context &context, const sockaddr_in &from, const Notification &notification)
+{
+    const auto now = std::chrono::steady_clock::now();
+    while (!context.informOrder.empty() &&
+           (now - context.informOrder.front().first > kInformMemory || context.informOrder.size() >= kInformLimit)) {
+        context.recentInforms.erase(context.informOrder.front().second);
+        context.informOrder.pop_front();
+    }
+    std::string key(reinterpret_cast<const char *>(&from.sin_addr), sizeof from.sin_addr);
+    key.append(reinterpret_cast<const char *>(&from.sin_port), sizeof from.sin_port);
+    key.append(reinterpret_cast<const char *>(&notification.requestId), sizeof notification.requestId);
+    key += notification.community;
+    if (!context.recentInforms.insert(key).second)
+        return false;
+    context.informOrder.emplace_back(now, std::move(key));
+    return true;
+}
+
+void Receiver::releaseHeld(Context &context)
+{
+    if (context.holding.load())
+        return;
+    while (!context.held.empty() && !context.stopping.load()) {
+        deliver(context.held.front());
+        context.held.pop_front();
+    }
 }
 
 template <typename Callback, typename Record>

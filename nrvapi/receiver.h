@@ -11,6 +11,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
+
+struct sockaddr_in;
 
 namespace nrv {
 
@@ -46,6 +49,11 @@ private:
     void read(Context &context);
     void decode(const std::shared_ptr<Context> &context);
     void process(Context &context, const unsigned char *data, std::size_t length, const void *source);
+    // Sends an InformRequest's Response, trying again while the send buffer is full.
+    void answer(Context &context, const std::vector<unsigned char> &response, const sockaddr_in &to);
+    // False for a retransmission of an InformRequest reported lately.
+    bool firstSighting(Context &context, const sockaddr_in &from, const Notification &notification);
+    void releaseHeld(Context &context);
     void deliver(const Notification &notification);
     template <typename Callback, typename Record> void call(const std::atomic<Callback> &slot, const Record &record);
 
@@ -68,6 +76,9 @@ private:
     std::atomic<std::uint64_t> m_delivered{0};
     std::atomic<std::uint64_t> m_dropped{0};
     std::atomic<std::uint64_t> m_informs{0};
+    std::atomic<std::uint64_t> m_kernelDropped{0};
+    std::atomic<std::uint64_t> m_overflowed{0};
+    std::atomic<std::uint64_t> m_unanswered{0}; // Responses that could not be sent
 };
 
 } // namespace nrv

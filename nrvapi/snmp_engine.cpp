@@ -413,8 +413,14 @@ bool decodeLocked(const unsigned char *data, std::size_t length, std::uint32_t s
     }
 
     out.response.clear();
-    if (inform)
+    out.community.clear();
+    out.requestId = 0;
+    if (inform) {
+        if (pdu->community)
+            out.community.assign(reinterpret_cast<const char *>(pdu->community), pdu->community_len);
+        out.requestId = pdu->reqid;
         out.response = buildResponse(pdu);
+    }
     snmp_free_pdu(pdu);
     return true;
 }

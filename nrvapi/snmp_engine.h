@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace nrv {
@@ -24,6 +25,10 @@ struct Notification {
         ShortTrapRecord shortRecord;
     };
     std::vector<unsigned char> response;
+    // An InformRequest's community and request-id: with the source they tell
+    // a retransmission from a new notification.
+    std::string community;
+    std::int64_t requestId = 0;
 
     Notification() : unknown{} {}
 };

@@ -1,7 +1,8 @@
 #pragma once
 
 // Operating-system services the program needs in a form the rest of the code can share.
-// Each has one implementation per platform (the _linux and _win sources).
+// Linux is the one platform built (the _linux sources); a port to another system would
+// implement this header in sources of its own.
 
 #include <QByteArray>
 #include <QString>

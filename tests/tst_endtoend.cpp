@@ -1,4 +1,5 @@
 #include "netsupport.h"
+#include "platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 namespace {
 
 const char Mac[] = "00:11:22:aa:bb:cc";
+const char Marker[] = "nrvtrrec_install_uninstall_mutex";
 const QString Device = "1.3.6.1.4.1.32473.1";
 QString object(int n)
 {
@@ -39,7 +41,7 @@ private slots:
     void unknownTrapsFilteredByDefault();
     void informIsAnswered();
     // Last: it ends the program.
-    void terminationStoresWhatWasReceived();
+    void endOfTheProgram();
 
 private:
     QStringList logLines() const;
@@ -52,6 +54,7 @@ private:
     QString dataDir;
     int snmpPort = 0;
     int syslogPort = 0;
+    bool markerBefore = false; // an instance outside the test runs
 };
 
 void TestEndToEnd::initTestCase()
@@ -70,6 +73,7 @@ void TestEndToEnd::initTestCase()
     ini.setValue("DataDir", dataDir);
     ini.sync();
 
+    markerBefore = Platform::instanceMarkerExists(Marker);
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(VENTRIX_BINARY_DIR "/bin/ventrix", {"-platform", "offscreen"});
     QVERIFY(program.waitForStarted());
@@ -258,10 +262,25 @@ void TestEndToEnd::informIsAnswered()
     QVERIFY(!waitForLineEndingWith(";99;;Linkup SNMP trap").isEmpty());
 }
 
-void TestEndToEnd::terminationStoresWhatWasReceived()
+// A second instance, started meanwhile, waits for the marker and keeps it when the first
+// ends; it is gone with the last one. The first ends as a session's end ends it, right
+// after a burst: every datagram that reached it is in the log, in order.
+void TestEndToEnd::endOfTheProgram()
 {
-    // A burst, then at once the request a session's end sends: the event loop ends as Exit
-    // ends it, and every datagram that reached the program is in the log, in order.
+    // An instance outside the test would hold the marker throughout.
+    const bool checkMarker = !markerBefore;
+    QVERIFY(Platform::instanceMarkerExists(Marker));
+    QProcess second;
+    second.start(VENTRIX_BINARY_DIR "/bin/ventrix", {"-platform", "offscreen"});
+    QVERIFY(second.waitForStarted());
+    // Waiting means connected to the first instance's second name.
+    const auto waiting = [] {
+        QFile sockets("/proc/net/unix");
+        return sockets.open(QIODevice::ReadOnly) && sockets.readAll().count(QByteArray(" @") + Marker + "/owner\n") > 1;
+    };
+    if (checkMarker)
+        QTRY_VERIFY(waiting());
+
     const int before = logLines().size();
     const int count = 3000;
     QUdpSocket socket;
@@ -271,7 +290,6 @@ void TestEndToEnd::terminationStoresWhatWasReceived()
     QVERIFY(program.waitForFinished(20000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
-
     QStringList got;
     for (const QString &line : logLines().mid(before))
         got << line.section(';', 12);
@@ -279,6 +297,17 @@ void TestEndToEnd::terminationStoresWhatWasReceived()
     for (int i = 0; i < count; ++i)
         sent << "term-" + QString::number(i);
     QCOMPARE(got, sent);
+
+    if (checkMarker) {
+        QTRY_VERIFY(Platform::instanceMarkerExists(Marker));
+        QTest::qWait(200);
+        QVERIFY(Platform::instanceMarkerExists(Marker));
+    }
+    second.terminate();
+    QVERIFY(second.waitForFinished(10000));
+    if (checkMarker)
+        QTRY_VERIFY(!Platform::instanceMarkerExists(Marker));
+}
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

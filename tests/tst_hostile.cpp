@@ -205,8 +205,8 @@ void TestHostile::hostileDatagrams()
 void TestHostile::brokenMibFolder()
 {
     // A copy of the program with a mibs folder of its own: the shipped modules, and beside
-    // them broken, circular, empty, binary and huge ones.
-    const QString folder = program->home + "/app";
+    // them broken, circular, empty, binary and huge ones. The folder's name is not ASCII.
+    const QString folder = program->home + QString::fromUtf8("/Prüfstand");
     QVERIFY(QDir().mkpath(folder + "/mibs"));
     const QDir bin(VENTRIX_BINARY_DIR "/bin");
     QVERIFY(QFile::copy(bin.filePath("ventrix"), folder + "/ventrix"));

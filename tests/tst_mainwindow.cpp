@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QDir>
+#include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMetaMethod>
@@ -19,6 +20,10 @@
 #include <memory>
 
 namespace {
+
+// The flag that lets each trap kind through, in kind order (0 to 5).
+const char *const kKindFlags[] = {"InputsEnable",  "SensorsEnable", "AlarmsEnable",
+                                  "StartupEnable", "LinkupEnable",  "UnknownEnable"};
 
 QString joined(const std::vector<std::string> &calls)
 {
@@ -50,6 +55,8 @@ private slots:
     void settingsFileAndDataFolder();
     void commandsConnectedByName_data();
     void commandsConnectedByName();
+    void trapKindFilter_data();
+    void trapKindFilter();
 
 private:
     std::unique_ptr<TMainWindow> makeWindow();
@@ -86,41 +93,41 @@ void TestMainWindow::actions_data()
     QTest::addColumn<QString>("toolTip");
     QTest::addColumn<QString>("statusTip");
     QTest::addColumn<bool>("checkable");
-    QTest::addColumn<bool>("hasIcon");
+    QTest::addColumn<QString>("icon"); // the resource it shows, if any
 
     // An unset tool tip is derived from the text by Qt (without the "&").
     QTest::newRow("start/stop") << "actionStartStop"
                                 << "Start Reciever"
                                 << "Start reciever"
-                                << "Start/stop reciever" << true << true;
+                                << "Start/stop reciever" << true << ":/PLAY";
     QTest::newRow("settings") << "actionSettings"
                               << "&Settings..."
                               << "Settings"
-                              << "Change application settings" << false << false;
+                              << "Change application settings" << false << QString();
     QTest::newRow("exit") << "actionExit"
                           << "E&xit"
                           << "Exit"
-                          << "Exit application" << false << false;
+                          << "Exit application" << false << QString();
     QTest::newRow("about") << "actionAbout"
                            << "&About..."
                            << "About"
-                           << "Show information about application" << false << false;
+                           << "Show information about application" << false << QString();
     QTest::newRow("log") << "actionLog"
                          << "Show Log File"
                          << "Show log file"
-                         << "Show log file" << false << true;
+                         << "Show log file" << false << ":/PREVIEW";
     QTest::newRow("clear") << "actionClear"
                            << "Clear Events"
                            << "Clear events"
-                           << "Clear all events from window" << false << true;
+                           << "Clear all events from window" << false << ":/CLEAR";
     QTest::newRow("log dir") << "actionLogDir"
                              << "Open Log Folder"
                              << "Open log folder"
-                             << "Open log folder" << false << true;
+                             << "Open log folder" << false << ":/FOLDER";
     QTest::newRow("columns") << "actionColDesc"
                              << "&Columns Description"
                              << "Columns Description"
-                             << "Show file with columns description" << false << false;
+                             << "Show file with columns description" << false << QString();
 }
 
 void TestMainWindow::actions()
@@ -134,7 +141,15 @@ void TestMainWindow::actions()
     QTEST(action->toolTip(), "toolTip");
     QTEST(action->statusTip(), "statusTip");
     QTEST(action->isCheckable(), "checkable");
-    QTEST(!action->icon().isNull(), "hasIcon");
+    QFETCH(QString, icon);
+    if (icon.isEmpty()) {
+        QVERIFY(action->icon().isNull());
+    } else {
+        QVERIFY(QFile::exists(icon));
+        QVERIFY(action->icon().pixmap(16).toImage() == QIcon(icon).pixmap(16).toImage());
+    }
+    if (name == "actionStartStop") // checked, it shows the stop picture
+        QVERIFY(action->icon().pixmap(16, QIcon::Normal, QIcon::On).toImage() == QIcon(":/STOP").pixmap(16).toImage());
     QVERIFY(action->shortcut().isEmpty());
 }
 
@@ -328,6 +343,45 @@ void TestMainWindow::commandsConnectedByName()
         QCOMPARE(urls.urls.size(), 1);
         QVERIFY2(urls.urls[0].toLocalFile().endsWith(url), qPrintable(urls.urls[0].toString()));
     }
+}
+
+void TestMainWindow::trapKindFilter_data()
+{
+    QTest::addColumn<QString>("off"); // the flag switched off: none, one, or "all"
+    QTest::newRow("none") << QString();
+    for (const char *flag : kKindFlags)
+        QTest::newRow(flag) << QString(flag);
+    QTest::newRow("all") << "all";
+}
+
+// Each flag holds back its own trap kind and no other; kinds outside 0 to 5 and syslog
+// messages always pass.
+void TestMainWindow::trapKindFilter()
+{
+    QFETCH(QString, off);
+    const int syslogPort = freeUdpPort();
+    QVariantMap values{{"SnmpPort", freeUdpPort()}, {"SyslogPort", syslogPort}, {"BalloonEnable", false}};
+    for (const char *flag : kKindFlags)
+        values[flag] = off != flag && off != "all";
+    writeSettingsFile(values);
+    auto window = makeWindow();
+    auto *view = window->findChild<QPlainTextEdit *>("plainTextEditLog");
+    window->findChild<QAction *>("actionStartStop")->trigger();
+    QTRY_COMPARE(window->findChild<QLabel *>("syslogStatusLabel")->text(),
+                 "Recieving on UDP port " + QString::number(syslogPort));
+    QUdpSocket().writeDatagram("<13>a syslog message", QHostAddress::LocalHost, quint16(syslogPort));
+    QTRY_VERIFY(view->toPlainText().contains(";<13>a syslog message"));
+
+    // Kind 99 last: once it shows, every line before it has been handled.
+    for (int kind : {0, 1, 2, 3, 4, 5, 6, -1, 99})
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "onSnmp", Q_ARG(QString, QString("kind<%1>").arg(kind)),
+                                          Q_ARG(int, kind)));
+    QTRY_VERIFY(view->toPlainText().contains("kind<99>"));
+    const QString text = view->toPlainText();
+    for (int kind = 0; kind < 6; ++kind)
+        QVERIFY2(text.contains(QString("kind<%1>").arg(kind)) == (off != kKindFlags[kind] && off != "all"),
+                 qPrintable(QString("kind %1 with %2 off: ").arg(kind).arg(off) + text));
+    QVERIFY(text.contains("kind<6>") && text.contains("kind<-1>"));
 }
 
 QTEST_MAIN(TestMainWindow)

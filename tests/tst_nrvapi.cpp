@@ -7,11 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QMutex>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QUdpSocket>
 
 #include <atomic>
@@ -165,6 +167,14 @@ private:
         QVERIFY2(code == 0, errors.constData());
     }
 
+    // snmpinform -v 2c to the receiver under test: 0 once it has been answered.
+    int inform(const QStringList &args, QByteArray *errors = nullptr)
+    {
+        const QString target = QStringLiteral("127.0.0.1:%1").arg(m_port);
+        return client("snmpinform", QStringList{"-v", "2c", "-c", "public", "-t", "3", "-r", "0", target} + args,
+                      errors);
+    }
+
     // What a client sends, caught on a socket of our own.
     QByteArray capture(const QStringList &args)
     {
@@ -308,16 +318,33 @@ private slots:
     void informIsAnswered()
     {
         QByteArray errors;
-        const QString target = QStringLiteral("127.0.0.1:%1").arg(m_port);
-        const int code = client("snmpinform",
-                                QStringList{"-v", "2c", "-c", "public", "-t", "3", "-r", "0", target, "1234",
-                                            "NORVANE-MONITOR-MIB::nmAlarm"} +
-                                    kAlarmVars,
-                                &errors);
+        const int code = inform(QStringList{"1234", "NORVANE-MONITOR-MIB::nmAlarm"} + kAlarmVars, &errors);
         QVERIFY2(code == 0, errors.constData());
         QTRY_COMPARE(records().size(), 1);
         QCOMPARE(records().first(), "alarm|127.0.0.1|00:1a:2b:3c:4d:5e|Rack A|1234|3|7|42|temperatureOutOfRange");
         QCOMPARE(statistics().informs, quint64(1));
+    }
+
+    // A sender that missed our Response repeats its InformRequest: each copy is
+    // answered, the notification reported once. Another source port is another sender.
+    void retransmittedInformReportedOnce()
+    {
+        const QByteArray datagram =
+            capture({"-Ci", "-r", "0", "-t", "1", "-v", "2c", "-c", "public", "TARGET", "21", "SNMPv2-MIB::coldStart"});
+        QVERIFY(!datagram.isEmpty());
+        const quint64 informs = statistics().informs;
+        QUdpSocket sender, other;
+        QVERIFY(sender.bind(QHostAddress::LocalHost, 0) && other.bind(QHostAddress::LocalHost, 0));
+        for (QUdpSocket *socket : {&sender, &sender, &other}) {
+            socket->writeDatagram(datagram, QHostAddress::LocalHost, static_cast<quint16>(m_port));
+            QVERIFY2(socket->waitForReadyRead(5000), "every copy is answered");
+            const QByteArray response = socket->receiveDatagram().data();
+            QCOMPARE(quint8(response.at(response.indexOf("public") + 6)), quint8(0xa2));
+        }
+        QTRY_COMPARE(records().size(), 2);
+        QTest::qWait(100);
+        QCOMPARE(records(), QStringList({"startup|127.0.0.1|21", "startup|127.0.0.1|21"}));
+        QCOMPARE(statistics().informs - informs, quint64(3));
     }
 
     // How variables are picked out of a notification and cut to their fields.
@@ -423,7 +450,8 @@ private slots:
     }
 
     // The program registers its callbacks only once it has seen the receiver running,
-    // up to 200 ms after the start: what arrives meanwhile waits, in order, for them.
+    // up to 200 ms after the start: what arrives meanwhile waits, in order, for them,
+    // while an inform among it is answered at once.
     void trapsBeforeTheFirstRegistrationWait()
     {
         nrvStop();
@@ -432,8 +460,9 @@ private slots:
         const quint64 before = statistics().datagrams;
         QCOMPARE(nrvStart("127.0.0.1", m_port), 0);
         QTRY_VERIFY(nrvStatus() != -1);
-        for (const char *uptime : {"11", "12", "13"})
+        for (const char *uptime : {"11", "12"})
             trap("2c", {uptime, "SNMPv2-MIB::coldStart"});
+        QCOMPARE(inform({"13", "SNMPv2-MIB::coldStart"}), 0);
         QTRY_COMPARE(statistics().datagrams - before, quint64(3));
         QTest::qWait(100);
         QCOMPARE(records(), QStringList());
@@ -459,6 +488,18 @@ private slots:
         trap("2c", {"3", "SNMPv2-MIB::coldStart"});
         QTRY_COMPARE(records().size(), 2);
         QCOMPARE(records().last(), "startup|127.0.0.1|3");
+
+        // A registered table of null pointers drops; it holds nothing for a later one,
+        // and an inform is still answered.
+        nrvSetCallbacks(&none);
+        const quint64 datagrams = statistics().datagrams;
+        trap("2c", {"4", "SNMPv2-MIB::coldStart"});
+        QCOMPARE(inform({"5", "SNMPv2-MIB::coldStart"}), 0);
+        QTRY_COMPARE(statistics().datagrams - datagrams, quint64(2));
+        nrvSetCallbacks(&kTable);
+        trap("2c", {"6", "SNMPv2-MIB::coldStart"});
+        QTRY_COMPARE(records().size(), 3);
+        QCOMPARE(records().last(), "startup|127.0.0.1|6");
     }
 
     // Datagrams that are not a notification we decode: each one is dropped
@@ -520,6 +561,47 @@ private slots:
         QCOMPARE(after.datagrams - before.datagrams, quint64(2));
         QCOMPARE(after.dropped - before.dropped, quint64(1));
         QCOMPARE(after.delivered - before.delivered, quint64(1));
+    }
+
+    // Loss is counted where it happens. A callback that holds up the decoder lets the
+    // reader's memory bound (64 MiB) fill: what passes it counts as overflowed, not as
+    // undecodable. Then a burst faster than the reader: every datagram sent is read or
+    // counted as lost in the kernel (how many are lost depends on the machine).
+    void lossIsCounted()
+    {
+        static std::atomic<bool> blocked{false}, release{false};
+        TrapCallbackTable slow = kTable;
+        slow.onStartup = [](const ShortTrapRecord *) {
+            blocked = true;
+            while (!release.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        nrvSetCallbacks(&slow);
+        const NrvStatistics before = statistics();
+        const auto arrived = [&before] {
+            const NrvStatistics now = statistics();
+            return now.datagrams + now.kernelDropped - before.datagrams - before.kernelDropped;
+        };
+        trap("2c", {"1", "SNMPv2-MIB::coldStart"});
+        QTRY_VERIFY(blocked.load());
+        const QByteArray garbage(60000, '\x30');
+        const quint64 paced = 1200, burst = 1500; // 1116 fit the bound
+        QUdpSocket socket;
+        for (quint64 i = 1; i <= paced + burst; ++i) {
+            while (socket.writeDatagram(garbage, QHostAddress::LocalHost, static_cast<quint16>(m_port)) < 0)
+                QThread::usleep(100);
+            if (i <= paced && i % 50 == 0)
+                QTRY_COMPARE(arrived(), i + 1);
+        }
+        QTest::qWait(200);
+        send("last"); // brings the kernel's count of what it dropped before it
+        release = true;
+        QTRY_COMPARE(arrived(), paced + burst + 2);
+        const NrvStatistics after = statistics();
+        QVERIFY2(after.overflowed - before.overflowed >= paced - 1116, "the memory bound was reached");
+        QCOMPARE(after.delivered - before.delivered, quint64(1));
+        QTRY_COMPARE(statistics().dropped + statistics().overflowed - before.dropped - before.overflowed,
+                     after.datagrams - before.datagrams - 1);
     }
 
     // Reloaded while the receiver runs, as the program may do.

@@ -122,6 +122,7 @@ void TestSettings::missingFileGivesDefaults()
     s.DataFile = "stale";
     loadSettings(s);
     compareMaps(values(s), defaults());
+    compareMaps(values(TSettings()), defaults()); // the record's initialisers are the defaults
     QVERIFY(QFileInfo(defaultDataDir()).isDir());
     QVERIFY2(!QFile::exists(iniPath()), "loading must not write the defaults");
 }

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QLayout>
@@ -218,8 +219,10 @@ void TestSettingsDialog::formStructure()
 
     // Only the two open buttons carry a picture; the browse button shows its "...".
     QVERIFY(dialog.findChild<QToolButton *>("toolButtonDir")->icon().isNull());
-    for (const char *name : {"toolButtonShowDir", "toolButtonShow"})
-        QVERIFY2(!dialog.findChild<QToolButton *>(name)->icon().pixmap(16).isNull(), name);
+    for (const auto &[name, image] : {std::pair{"toolButtonShowDir", ":/FOLDER"}, {"toolButtonShow", ":/PREVIEW"}})
+        QVERIFY2(dialog.findChild<QToolButton *>(name)->icon().pixmap(16).toImage() ==
+                     QIcon(image).pixmap(16).toImage(),
+                 name);
 }
 
 void TestSettingsDialog::retranslateOnLanguageChange()
@@ -338,15 +341,20 @@ void TestSettingsDialog::eachFlagHasItsWidget()
 
 void TestSettingsDialog::portMask_data()
 {
+    QTest::addColumn<int>("storedSnmp");
+    QTest::addColumn<int>("storedSyslog");
     QTest::addColumn<QString>("snmp");
     QTest::addColumn<QString>("syslog");
     QTest::addColumn<int>("mask");
     QTest::addColumn<int>("snmpPort");
     QTest::addColumn<int>("syslogPort");
 
-    // The record holds 162 and 514 before the dialog.
-    auto row = [](const char *tag, const char *snmp, const char *syslog, int mask, int snmpPort, int syslogPort) {
-        QTest::newRow(tag) << snmp << syslog << mask << snmpPort << syslogPort;
+    // The record holds 162 and 514 before the dialog, unless the tag says otherwise;
+    // a null text leaves the field as the dialog showed it.
+    auto row = [](const char *tag, const char *snmp, const char *syslog, int mask, int snmpPort, int syslogPort,
+                  int storedSnmp = 162, int storedSyslog = 514) {
+        QTest::newRow(tag) << storedSnmp << storedSyslog << QString(snmp) << QString(syslog) << mask << snmpPort
+                           << syslogPort;
     };
     row("unchanged", "162", "514", 0, 162, 514);
     row("leading zeros, same port", "00162", "0514", 0, 162, 514);
@@ -356,10 +364,15 @@ void TestSettingsDialog::portMask_data()
     row("snmp emptied", "", "514", 1, 0, 514);
     row("syslog emptied", "162", "", 2, 162, 0);
     row("above 65535 kept as typed", "99999", "514", 1, 99999, 514);
+    // The field shows "12345" and "42949": OK without edits keeps what the file holds.
+    row("stored 123456 and -1, untouched", nullptr, nullptr, 0, 123456, -1, 123456, -1);
+    row("stored 123456, edited", "1162", nullptr, 1, 1162, -1, 123456, -1);
 }
 
 void TestSettingsDialog::portMask()
 {
+    QFETCH(int, storedSnmp);
+    QFETCH(int, storedSyslog);
     QFETCH(QString, snmp);
     QFETCH(QString, syslog);
     QFETCH(int, mask);
@@ -367,13 +380,17 @@ void TestSettingsDialog::portMask()
     QFETCH(int, syslogPort);
 
     TSettings s;
+    s.SnmpPort = storedSnmp;
+    s.SyslogPort = storedSyslog;
     s.DataDir = tmp.filePath("exists");
     s.DataFile = "log.txt";
     TSettingsDialog dialog;
     dialog.setFromSettings(s);
-    QCOMPARE(dialog.findChild<QLineEdit *>("lineEditSnmp")->text(), QString("162"));
-    dialog.findChild<QLineEdit *>("lineEditSnmp")->setText(snmp);
-    dialog.findChild<QLineEdit *>("lineEditSyslog")->setText(syslog);
+    QCOMPARE(dialog.findChild<QLineEdit *>("lineEditSnmp")->text(), QString::number(storedSnmp).left(5));
+    if (!snmp.isNull())
+        dialog.findChild<QLineEdit *>("lineEditSnmp")->setText(snmp);
+    if (!syslog.isNull())
+        dialog.findChild<QLineEdit *>("lineEditSyslog")->setText(syslog);
     // Check boxes, folder and file name never contribute to the mask.
     dialog.findChild<QCheckBox *>("checkBoxUnknown")->setChecked(true);
     dialog.findChild<QLineEdit *>("lineEditFile")->setText("other.txt");

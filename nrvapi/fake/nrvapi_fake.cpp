@@ -12,6 +12,7 @@ struct State {
     int confirmOnPoll = 1;
     int polls = 0;
     std::function<void()> shutdownHook;
+    NrvStatistics statistics{};
 };
 
 State &state()
@@ -40,6 +41,7 @@ void reset()
     s.confirmOnPoll = 1;
     s.polls = 0;
     s.shutdownHook = nullptr;
+    s.statistics = NrvStatistics{};
 }
 
 void setStartResult(int result)
@@ -76,6 +78,12 @@ TrapCallbackTable callbacks()
 int polls()
 {
     return state().polls;
+}
+
+void setStatistics(const NrvStatistics &stats)
+{
+    std::lock_guard<std::mutex> lock(state().mutex);
+    state().statistics = stats;
 }
 
 void setShutdownHook(std::function<void()> hook)
@@ -148,8 +156,10 @@ int nrvShutdown(void)
 
 int nrvGetStatistics(NrvStatistics *stats)
 {
-    if (stats)
-        *stats = NrvStatistics{};
+    if (!stats)
+        return -1;
+    std::lock_guard<std::mutex> lock(state().mutex);
+    *stats = state().statistics;
     return 0;
 }
 

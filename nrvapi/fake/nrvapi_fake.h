@@ -27,6 +27,8 @@ int count(const std::string &call);
 TrapCallbackTable callbacks();
 // Polls since the last start.
 int polls();
+// What nrvGetStatistics reports (all zero after reset()).
+void setStatistics(const NrvStatistics &stats);
 // Runs inside nrvShutdown, so a test can look at the world as the library sees it then.
 void setShutdownHook(std::function<void()> hook);
 

@@ -208,7 +208,7 @@ int main(int argc, char **argv)
     nrvGetStatistics(&stats);
     std::fprintf(stderr,
                  "ventrix-traps: %" PRIu64 " datagrams, %" PRIu64 " delivered, %" PRIu64 " dropped, %" PRIu64
-                 " informs answered\n",
-                 stats.datagrams, stats.delivered, stats.dropped, stats.informs);
+                 " informs answered, %" PRIu64 " lost in the kernel, %" PRIu64 " over the memory bound\n",
+                 stats.datagrams, stats.delivered, stats.dropped, stats.informs, stats.kernelDropped, stats.overflowed);
     return 0;
 }
