@@ -102,7 +102,7 @@ int nrvShutdown(void)
         return 0;
     }
     std::lock_guard<std::mutex> lock(gControlMutex);
-    gReceiver.stop();
+    gReceiver.stop(true);
     gReceiver.setCallbacks(TrapCallbackTable{});
     nrv::engineShutdown();
     return 0;

@@ -136,7 +136,10 @@ NRVAPI_EXPORT int nrvInitCallbackTable(TrapCallbackTable *table);
 NRVAPI_EXPORT int nrvSetCallbacks(const TrapCallbackTable *table);
 /** Ends reception and closes the socket. Ordinal 100. */
 NRVAPI_EXPORT int nrvStop(void);
-/** Ends everything; no callback runs after it returns. Ordinal 102. */
+/**
+ * Ends everything. What has already been received is decoded and delivered first; no
+ * callback runs after it returns. Ordinal 102.
+ */
 NRVAPI_EXPORT int nrvShutdown(void);
 
 /** Copies the counters into @p stats. */

@@ -67,6 +67,9 @@ struct Receiver::Context {
     int wake = -1;
     std::uint64_t generation = 0;
     std::atomic<bool> stopping{false};
+    // Set by a stop that delivers what was received: the reader empties the socket
+    // before it ends, the decoder the queue.
+    std::atomic<bool> finishing{false};
     // Set when the decoder was stopped from one of its own callbacks: nobody
     // can join it then, so it closes the descriptors itself on its way out.
     std::atomic<bool> closeOnExit{false};
@@ -74,6 +77,7 @@ struct Receiver::Context {
     std::thread decoder;
 
     std::mutex queueMutex;
+    bool readerDone = false; // guarded by queueMutex
     std::condition_variable queueReady;
     std::deque<Packet> queue;
     std::size_t queuedBytes = 0;
@@ -176,7 +180,7 @@ bool Receiver::start(const char *address, int port)
     return true;
 }
 
-void Receiver::stop()
+void Receiver::stop(bool deliverReceived)
 {
     // A new generation number at once: isReceiving() is false from here on.
     m_generation.fetch_add(1);
@@ -187,7 +191,11 @@ void Receiver::stop()
     }
     if (!context)
         return;
-    {
+    // From a callback the decoder cannot wait for itself to finish the queue.
+    const bool finish = deliverReceived && context->decoder.get_id() != std::this_thread::get_id();
+    if (finish) {
+        context->finishing.store(true);
+    } else {
         std::lock_guard<std::mutex> lock(context->queueMutex);
         context->stopping.store(true);
     }
@@ -198,6 +206,15 @@ void Receiver::stop()
         // the reader at its next datagram.
     }
     context->reader.join();
+    if (finish) {
+        // The reader has put its last datagrams in the queue; the decoder ends once it is
+        // empty.
+        {
+            std::lock_guard<std::mutex> lock(context->queueMutex);
+            context->readerDone = true;
+        }
+        context->queueReady.notify_all();
+    }
     if (context->decoder.get_id() == std::this_thread::get_id()) {
         context->closeOnExit.store(true);
         context->decoder.detach();
@@ -299,7 +316,8 @@ void Receiver::read(Context &context)
             logErrno("receiver stopped", errno);
             break;
         }
-        if (fds[1].revents)
+        const bool woken = fds[1].revents != 0;
+        if (woken && !context.finishing.load())
             break;
         std::memset(messages, 0, sizeof messages);
         for (unsigned i = 0; i < kBatch; ++i) {
@@ -315,6 +333,8 @@ void Receiver::read(Context &context)
         if (count <= 0) {
             // EAGAIN after a spurious wake-up; any other error concerns one
             // datagram (a pending ICMP error, a memory shortage), not the socket.
+            if (woken)
+                break;
             continue;
         }
         m_datagrams.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
@@ -357,6 +377,8 @@ void Receiver::read(Context &context)
         context.queueReady.notify_one();
         if (overflow)
             m_overflowed.fetch_add(overflow, std::memory_order_relaxed);
+        if (woken && count < static_cast<int>(kBatch))
+            break; // the socket is empty
     }
 }
 
@@ -370,10 +392,10 @@ void Receiver::decode(const std::shared_ptr<Context> &shared)
         {
             std::unique_lock<std::mutex> lock(context.queueMutex);
             context.queueReady.wait(lock, [&context] {
-                return context.stopping.load() || !context.queue.empty() ||
+                return context.stopping.load() || context.readerDone || !context.queue.empty() ||
                        (!context.holding.load() && !context.held.empty());
             });
-            if (context.stopping.load())
+            if (context.stopping.load() || (context.readerDone && context.queue.empty()))
                 break;
             work.swap(context.queue);
             context.queuedBytes = 0;

@@ -31,8 +31,10 @@ public:
     // bound. A receiver that is running is stopped first.
     bool start(const char *address, int port);
     // Ends reception and closes the socket; no callback runs once it returns
-    // (unless it is called from a callback, which cannot wait for itself).
-    void stop();
+    // (unless it is called from a callback, which cannot wait for itself). With
+    // deliverReceived, what the socket and memory already hold is decoded and
+    // delivered first: the end of the program loses nothing that arrived.
+    void stop(bool deliverReceived = false);
     bool isReceiving() const;
     // Why the last start failed; empty after a successful one.
     const char *lastError() const;

@@ -51,6 +51,7 @@ private slots:
     void autoStart();
     void busySyslogPort();
     void syslogRebindsAfterStop();
+    void lossesShowInToolTips();
 
 private:
     void writeSettings(const QVariantMap &values);
@@ -250,6 +251,23 @@ void TestReceivers::syslogRebindsAfterStop()
         QUdpSocket probe;
         QVERIFY(probe.bind(QHostAddress::AnyIPv4, quint16(syslogPort)));
     }
+}
+
+void TestReceivers::lossesShowInToolTips()
+{
+    // What the library counts as lost shows with the next frame; the status text stays.
+    NrvStatistics stats{};
+    stats.kernelDropped = 3;
+    stats.overflowed = 2;
+    NrvFake::setStatistics(stats);
+    makeWindow();
+    action("actionStartStop")->trigger();
+    waitUntilReceiving();
+    QUdpSocket sender;
+    sender.writeDatagram("event", QHostAddress::LocalHost, quint16(syslogPort));
+    QTRY_VERIFY(label("snmpStatusLabel")->toolTip().startsWith("5 datagrams lost"));
+    QCOMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(snmpPort));
+    QCOMPARE(label("syslogStatusLabel")->toolTip(), QString());
 }
 
 QTEST_MAIN(TestReceivers)
