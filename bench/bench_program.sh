@@ -21,12 +21,7 @@ run() { # balloons kind count rate
     local pid snmp_port syslog_port
     start_program "$app" "$work" "$balloons"
     local port=$syslog_port; [ "$kind" = trap ] && port=$snmp_port
-    # Ready once a probe is in the log file.
-    for _ in $(seq 100); do
-        python3 "$here/flood.py" "$kind" "$port" 1 --tag probe >/dev/null
-        [ "$(count_tag "$work/data/log.txt" probe)" -gt 0 ] && break
-        sleep 0.1
-    done
+    wait_ready "$kind" "$port" "$work/data"
     local rss0 cpu0; rss0=$(rss_kib $pid); cpu0=$(cpu_s $pid)
     local t0; t0=$(now)
     local rateopt=(); [ "$rate" != 0 ] && rateopt=(--rate "$rate")
@@ -42,7 +37,7 @@ run() { # balloons kind count rate
     done
     t1=$(now)
     local rss1 cpu1; rss1=$(rss_kib $pid); cpu1=$(cpu_s $pid)
-    local verdict; verdict=$(python3 "$here/flood.py" check "$work/data"/log*.txt --tag run --count "$count" || true)
+    local verdict; verdict=$(check_logs "$work/data" run "$count")
     kill $pid; wait $pid 2>/dev/null || true
     local secs; secs=$(echo "$t1 - $t0" | bc -l)
     printf '%-8s %-6s %7d %8s  %s  %8.0f/s  rss %d->%d KiB  cpu %.2fs\n' "$balloons" "$kind" "$count" \

@@ -18,7 +18,6 @@ count=$((seconds * half))
 
 source "$here/program.sh"
 threads() { awk '/Threads/ {print $2}' "/proc/$1/status"; }
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 fds() { ls "/proc/$1/fd" | wc -l; }
 lines() { cat "$work"/data/log*.txt 2>/dev/null | grep -a -c -e 'endS-' -e 'endT-' || true; }
 
@@ -29,11 +28,7 @@ yp=$syslog_port
 cleanup() { kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 
-for _ in $(seq 100); do
-    python3 "$here/flood.py" syslog "$yp" 1 --tag probe >/dev/null
-    grep -a -q probe- "$work/data/log.txt" 2>/dev/null && break
-    sleep 0.1
-done
+wait_ready syslog "$yp" "$work/data"
 python3 "$here/flood.py" trap "$sp" 1 --tag probe >/dev/null
 sleep 1
 
@@ -82,7 +77,6 @@ h = len(pts) // 2
 print(f"rss growth per line: whole run {slope(pts) * 1024:.0f} B, first half {slope(pts[:h]) * 1024:.0f} B, "
       f"second half {slope(pts[h:]) * 1024:.0f} B")
 PY
-logs=$(ls "$work"/data/log_*.txt 2>/dev/null | sort; echo "$work/data/log.txt")
 echo "rotated log files: $(ls "$work"/data/log_*.txt 2>/dev/null | wc -l)"
-echo "syslog: $(python3 "$here/flood.py" check $logs --tag endS --count $count || true)"
-echo "traps:  $(python3 "$here/flood.py" check $logs --tag endT --count $count || true)"
+echo "syslog: $(check_logs "$work/data" endS $count)"
+echo "traps:  $(check_logs "$work/data" endT $count)"

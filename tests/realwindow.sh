@@ -8,10 +8,14 @@ set -euo pipefail
 app=$1
 work=$(mktemp -d)
 shots=${SHOTS:-$work/shots}
-mkdir -p "$shots" "$work/home/.config/Norvane/Ventrix" "$work/home/rt" "$work/ob"
+mkdir -p "$shots" "$work/home/.config/Norvane/Ventrix" "$work/home/rt"
 chmod 700 "$work/home/rt"
 pids=()
 cleanup() {
+    # The program first: dbus-run-session then ends its bus, which outlives it when it is
+    # killed itself.
+    [ -n "${app_pid:-}" ] && pkill -P "$app_pid" 2>/dev/null
+    sleep 0.2
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -rf "$work/home"
@@ -24,18 +28,11 @@ free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.
 syslog_port=$(free_port)
 snmp_port=$(free_port)
 
-# Our own display; -displayfd tells which number it took.
-exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
-read -r -t 10 display <&3 || fail "Xvfb did not start"
-export DISPLAY=":$display"
-pids+=($(pgrep -n Xvfb))
-cat > "$work/ob/rc.xml" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<openbox_config xmlns="http://openbox.org/3.4/rc"><focus><focusNew>yes</focusNew></focus><desktops><number>1</number></desktops></openbox_config>
-XML
-openbox --config-file "$work/ob/rc.xml" >/dev/null 2>&1 & pids+=($!)
-trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 & pids+=($!)
-sleep 1
+source "$(dirname "$0")/../scripts/desktop.sh"
+start_display "$work" || fail "Xvfb did not start"
+pids+=("$display_pid")
+start_desktop "$work"
+pids+=("${desktop_pids[@]}")
 
 cat > "$work/home/.config/Norvane/Ventrix/Ventrix.ini" <<INI
 [General]
@@ -60,9 +57,6 @@ wait_for() { # seconds, command...
     local t=$1; shift
     for _ in $(seq $((t * 10))); do "$@" && return 0; sleep 0.1; done
     return 1
-}
-tray_icon_center() { # the program's 22x22 icon embedded in the tray host
-    xwininfo -root -tree | awk '/\("ventrix"/ && / 2[0-9]x2[0-9]\+/ {split($NF, a, "+"); print a[2] + 11, a[3] + 11; exit}'
 }
 icon_embedded() { [ -n "$(tray_icon_center)" ]; }
 
