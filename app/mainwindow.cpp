@@ -49,6 +49,7 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
         ui->plainTextEditLog->appendPlainText(lines.join(QChar::ParagraphSeparator));
     };
     sinks.store = [this](const QStringList &lines) {
+        linesSinceTrim += lines.size();
         QByteArrayList bytes;
         bytes.reserve(lines.size());
         for (const QString &line : lines)
@@ -62,9 +63,15 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
     connect(eventOutput, &TEventOutput::frameDone, this, [this] {
         // What a full frame left in the intake is taken on in the next turn of the loop;
         // once nothing waits, the intake wakes us for the next datagram.
-        if (!syslogSocket->announceNext() && !syslogReadQueued) {
-            syslogReadQueued = true;
-            QMetaObject::invokeMethod(this, &TMainWindow::onReadSyslogDatagram, Qt::QueuedConnection);
+        if (!syslogSocket->announceNext()) {
+            if (!syslogReadQueued) {
+                syslogReadQueued = true;
+                QMetaObject::invokeMethod(this, &TMainWindow::onReadSyslogDatagram, Qt::QueuedConnection);
+            }
+        } else if (eventOutput->isEmpty() && linesSinceTrim > TrimAfterLines) {
+            // A burst is over: what it took in passing goes back to the system.
+            Platform::releaseFreedMemory();
+            linesSinceTrim = 0;
         }
         showLosses();
     });

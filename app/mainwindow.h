@@ -100,6 +100,11 @@ private:
     int snmpStartedPort = 0;
     // A call of onReadSyslogDatagram() is queued already.
     bool syslogReadQueued = false;
+    // Lines stored since freed memory was last given back, and how many make that worth it.
+    qsizetype linesSinceTrim = 0;
+    static constexpr qsizetype TrimAfterLines = 20000;
+    // Turns the GUI thread has left to the syslog reading thread during a burst.
+    int syslogYields = 0;
     // Losses shown last in the receivers' tool tips.
     quint64 syslogLossShown = 0;
     quint64 snmpLossShown = 0;

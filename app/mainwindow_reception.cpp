@@ -18,6 +18,10 @@ namespace {
 // the intake for the next turn of the event loop, so that timers, clicks, repaints and
 // traps go on during a flood.
 constexpr qint64 SyslogSliceMs = 10;
+// How long the GUI thread steps aside for the reading thread during a burst, and how often
+// in a row.
+constexpr int FloodYieldMs = 5;
+constexpr int MaxSyslogYields = 20;
 
 QString receivingText(int port)
 {
@@ -154,6 +158,18 @@ void TMainWindow::stopSyslog()
 void TMainWindow::onReadSyslogDatagram()
 {
     syslogReadQueued = false;
+    // While a burst fills the socket faster than it can be read, the reading thread
+    // needs the processor more than the lines do: they wait in memory a little (a few
+    // frames at most) instead of the datagrams being dropped by the kernel.
+    if (syslogSocket->isFlooded() && syslogYields < MaxSyslogYields) {
+        ++syslogYields;
+        if (!syslogReadQueued) {
+            syslogReadQueued = true;
+            QTimer::singleShot(FloodYieldMs, this, &TMainWindow::onReadSyslogDatagram);
+        }
+        return;
+    }
+    syslogYields = 0;
     QElapsedTimer spent;
     spent.start();
     while (eventOutput->hasRoom() && spent.elapsed() < SyslogSliceMs) {

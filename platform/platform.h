@@ -52,6 +52,10 @@ private:
     QByteArray buffers;
 };
 
+// Gives memory that has been freed back to the system. After a burst the allocator keeps
+// what the burst's datagrams and lines took, in the arena of each thread that took it.
+void releaseFreedMemory();
+
 // Turns the requests to end the process (SIGTERM, SIGINT, SIGHUP) into a descriptor
 // that becomes readable, so that the event loop can end normally and store what waits.
 // -1 when it cannot be set up; the signals then keep their default effect.

@@ -13,8 +13,9 @@ constexpr int ReceiveBufferBytes = 64 * 1024 * 1024;
 // What a held datagram costs beyond its bytes (array header, heap and queue
 // bookkeeping), so that a flood of tiny datagrams is bounded too.
 constexpr qsizetype ArrivalOverhead = 96;
-// How long a trickle of datagrams gathers in the kernel between two reads.
-constexpr int TrickleMs = 20;
+// How long a trickle of datagrams gathers in the kernel between two reads: short enough
+// that a burst starting meanwhile fits in a normal user's socket buffer.
+constexpr int TrickleMs = 4;
 
 } // namespace
 
@@ -111,6 +112,7 @@ void TSyslogIntake::read()
         const int count = readOnce(true);
         if (count < 0)
             return;
+        flooding.store(count == Platform::DatagramSocket::Batch, std::memory_order_relaxed);
         // A trickle is read a few milliseconds' worth at a time: a wake-up costs more
         // than reading a datagram. A full batch means a burst, which is read at once.
         if (count < Platform::DatagramSocket::Batch && !socket.pause(TrickleMs))

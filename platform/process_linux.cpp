@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace Platform {
@@ -37,6 +38,11 @@ int terminationRequests()
         ::sigaction(signal, &action, nullptr);
     readEnd = ends[0];
     return readEnd;
+}
+
+void releaseFreedMemory()
+{
+    ::malloc_trim(0);
 }
 
 } // namespace Platform
