@@ -11,6 +11,7 @@
 
 class QAction;
 class QLabel;
+class TBalloon;
 class QMenu;
 class QTimer;
 class QUdpSocket;
@@ -95,4 +96,6 @@ private:
     // The SNMP start that accepted settings leave due after a stop; whatever the user
     // presses on the start/stop button before it is due overtakes it.
     QTimer *snmpRestartTimer = nullptr;
+    // Where balloons go on this desktop.
+    TBalloon *balloon = nullptr;
 };

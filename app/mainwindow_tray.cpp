@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "balloon.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -38,13 +40,17 @@ void TMainWindow::createTray()
     trayMenu->setObjectName("trayMenu");
     trayIcon->setObjectName("trayIcon");
 
-    connect(trayIcon, &QSystemTrayIcon::messageClicked, this, &TMainWindow::onSystrayIconMessageClicked);
+    // The balloon reports the tray icon's messageClicked(), or the click on the desktop
+    // notification that stands for the balloon.
+    balloon = new TBalloon(trayIcon);
+    balloon->setObjectName("balloon");
+    connect(balloon, &TBalloon::clicked, this, &TMainWindow::onSystrayIconMessageClicked);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &TMainWindow::onSystrayIconActivated);
 }
 
 void TMainWindow::showTrayMessage(const QString &title, const QString &text)
 {
-    trayIcon->showMessage(title, text, QSystemTrayIcon::Warning, 5000);
+    balloon->show(title, text, QSystemTrayIcon::Warning, 5000);
 }
 
 bool TMainWindow::event(QEvent *e)
