@@ -33,6 +33,10 @@ public:
 
     void showTrayMessage(const QString &title, const QString &text);
 
+    // Whether the desktop has a tray for the window to hide in; tests replace it, since
+    // the offscreen platform has none.
+    static bool (*systemTrayAvailable)();
+
 protected:
     bool event(QEvent *e) override;
     void closeEvent(QCloseEvent *e) override;

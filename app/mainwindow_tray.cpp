@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+bool (*TMainWindow::systemTrayAvailable)() = &QSystemTrayIcon::isSystemTrayAvailable;
+
 void TMainWindow::createTray()
 {
     showAction = new QAction(tr("&Show Ventrix"), this);
@@ -61,7 +63,12 @@ bool TMainWindow::event(QEvent *e)
         setWindowState(Qt::WindowMinimized);
     if (e->type() == QEvent::WindowStateChange && isMinimized()) {
         QCoreApplication::processEvents();
-        QTimer::singleShot(250, this, &QWidget::hide);
+        // Without a tray a hidden window could not be reached again: it stays minimised
+        // on the task bar. Asked when the time is up, so a tray that has appeared counts.
+        QTimer::singleShot(250, this, [this] {
+            if (systemTrayAvailable())
+                hide();
+        });
         e->ignore();
     }
     return QMainWindow::event(e);

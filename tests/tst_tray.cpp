@@ -17,7 +17,7 @@
 #include <memory>
 
 // The tray icon, hiding to the tray, balloons, and the close question, under the
-// offscreen platform.
+// offscreen platform, which has no tray of its own: the tests say whether there is one.
 
 class TestTray : public QObject
 {
@@ -38,6 +38,8 @@ private slots:
     void closeQuestion_data();
     void closeQuestion();
     void minimizeStart();
+    void withoutTrayMinimiseStaysOnTheTaskBar_data();
+    void withoutTrayMinimiseStaysOnTheTaskBar();
     void balloons_data();
     void balloons();
     void desktopNotificationsReplaceEachOther();
@@ -53,6 +55,7 @@ private:
 void TestTray::init()
 {
     NrvFake::reset();
+    TMainWindow::systemTrayAvailable = [] { return true; };
 }
 
 void TestTray::makeWindow(const QVariantMap &values)
@@ -225,6 +228,41 @@ void TestTray::minimizeStart()
     makeWindow({{"minimizeStart", true}});
     window->show(); // as the entry function does: changes nothing
     QVERIFY(window->isMinimized());
+    QTRY_VERIFY(!window->isVisible());
+}
+
+void TestTray::withoutTrayMinimiseStaysOnTheTaskBar_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("minimise") << "minimise";
+    QTest::newRow("minimizeStart") << "minimizeStart";
+    QTest::newRow("close question, Minimize") << "&Minimize";
+}
+
+void TestTray::withoutTrayMinimiseStaysOnTheTaskBar()
+{
+    QFETCH(QString, how);
+    TMainWindow::systemTrayAvailable = [] { return false; };
+    makeWindow({{"minimizeStart", how == "minimizeStart"}});
+    window->show();
+    if (how == "minimise") {
+        window->showMinimized();
+    } else if (how == "&Minimize") {
+        onNextModal([](QWidget *modal) {
+            for (QAbstractButton *b : qobject_cast<QMessageBox *>(modal)->buttons())
+                if (b->text() == "&Minimize")
+                    b->click();
+        });
+        window->close();
+    }
+    QTest::qWait(400);
+    QVERIFY(window->isVisible());
+    QVERIFY(window->isMinimized());
+
+    // Once a tray has appeared, a minimised window goes there again.
+    TMainWindow::systemTrayAvailable = [] { return true; };
+    window->showNormal();
+    window->showMinimized();
     QTRY_VERIFY(!window->isVisible());
 }
 
