@@ -80,8 +80,10 @@ void TestTray::trayIconAndMenu()
     QVERIFY(icon);
     QVERIFY(icon->isVisible());
     QCOMPARE(icon->toolTip(), "Ventrix Systray");
-    QVERIFY(!icon->icon().isNull());
-    QVERIFY(!window->windowIcon().isNull());
+    const QImage appIcon = QIcon(QPixmap(":/APP_ICON")).pixmap(32).toImage();
+    QVERIFY(!appIcon.isNull());
+    QCOMPARE(icon->icon().pixmap(32).toImage(), appIcon);
+    QCOMPARE(window->windowIcon().pixmap(32).toImage(), appIcon);
     QMenu *menu = icon->contextMenu();
     QVERIFY(menu);
     const QList<QAction *> entries = menu->actions();
@@ -206,8 +208,13 @@ void TestTray::closeQuestion()
             if (b->text() == answer)
                 b->click();
     });
-    // "E&xit" in the File menu goes through the same question.
-    window->findChild<QAction *>("actionExit")->trigger();
+    // "E&xit" in the File menu goes through the same question; Exit ends the event loop
+    // as it ends the program, any other answer leaves it running.
+    QTimer::singleShot(0, window->findChild<QAction *>("actionExit"), &QAction::trigger);
+    QTimer stillRunning;
+    stillRunning.callOnTimeout([] { QCoreApplication::exit(-1); });
+    stillRunning.start(1000);
+    QCOMPARE(QCoreApplication::exec(), closed ? 0 : -1);
 
     QCOMPARE(title, "Exit Ventrix");
     QCOMPARE(text, "Do you want to minimize to <b>Systray</b> or exit application?");
