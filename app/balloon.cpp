@@ -2,6 +2,8 @@
 
 #include "desktopnotification.h"
 
+#include <QTimer>
+
 namespace {
 
 // The icon names of the freedesktop icon theme that Qt uses for the message icons.
@@ -24,7 +26,19 @@ TBalloon::TBalloon(QSystemTrayIcon *trayIcon) : QObject(trayIcon), trayIcon(tray
         notification = new TDesktopNotification(bus, QStringLiteral("Ventrix"), this);
         connect(notification, &TDesktopNotification::clicked, this, &TBalloon::clicked);
     } else {
-        connect(trayIcon, &QSystemTrayIcon::messageClicked, this, &TBalloon::clicked);
+        // Qt's own tray icon reports a click on the icon while a balloon shows as a click
+        // on the balloon too, right before the icon's activation: that click is the icon's.
+        connect(trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
+            iconClicked = false;
+            QTimer::singleShot(0, this, [this] {
+                if (!iconClicked)
+                    emit clicked();
+            });
+        });
+        connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger)
+                iconClicked = true;
+        });
     }
 }
 

@@ -27,4 +27,5 @@ signals:
 private:
     QSystemTrayIcon *trayIcon;
     TDesktopNotification *notification = nullptr;
+    bool iconClicked = false;
 };
