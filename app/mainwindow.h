@@ -11,10 +11,10 @@
 
 class QAction;
 class QLabel;
-class TBalloon;
 class QMenu;
 class QTimer;
 class QUdpSocket;
+class TBalloon;
 
 namespace Ui {
 class TMainWindow;
