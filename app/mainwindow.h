@@ -10,7 +10,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QTimer;
-class QSocketNotifier;
+class TBalloon;
 class TEventOutput;
 class TSyslogIntake;
 
@@ -30,6 +30,10 @@ public:
     ~TMainWindow() override;
 
     void showTrayMessage(const QString &title, const QString &text);
+
+    // Whether the desktop has a tray for the window to hide in; tests replace it, since
+    // the offscreen platform has none.
+    static bool (*systemTrayAvailable)();
 
 protected:
     bool event(QEvent *e) override;
@@ -108,4 +112,6 @@ private:
     // Losses shown last in the receivers' tool tips.
     quint64 syslogLossShown = 0;
     quint64 snmpLossShown = 0;
+    // Where balloons go on this desktop.
+    TBalloon *balloon = nullptr;
 };

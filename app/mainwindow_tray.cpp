@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "balloon.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -8,6 +10,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+
+bool (*TMainWindow::systemTrayAvailable)() = &QSystemTrayIcon::isSystemTrayAvailable;
 
 void TMainWindow::createTray()
 {
@@ -38,13 +42,17 @@ void TMainWindow::createTray()
     trayMenu->setObjectName("trayMenu");
     trayIcon->setObjectName("trayIcon");
 
-    connect(trayIcon, &QSystemTrayIcon::messageClicked, this, &TMainWindow::onSystrayIconMessageClicked);
+    // The balloon reports the tray icon's messageClicked(), or the click on the desktop
+    // notification that stands for the balloon.
+    balloon = new TBalloon(trayIcon);
+    balloon->setObjectName("balloon");
+    connect(balloon, &TBalloon::clicked, this, &TMainWindow::onSystrayIconMessageClicked);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &TMainWindow::onSystrayIconActivated);
 }
 
 void TMainWindow::showTrayMessage(const QString &title, const QString &text)
 {
-    trayIcon->showMessage(title, text, QSystemTrayIcon::Warning, 5000);
+    balloon->show(title, text, QSystemTrayIcon::Warning, 5000);
 }
 
 bool TMainWindow::event(QEvent *e)
@@ -55,7 +63,12 @@ bool TMainWindow::event(QEvent *e)
         setWindowState(Qt::WindowMinimized);
     if (e->type() == QEvent::WindowStateChange && isMinimized()) {
         QCoreApplication::processEvents();
-        QTimer::singleShot(250, this, &QWidget::hide);
+        // Without a tray a hidden window could not be reached again: it stays minimised
+        // on the task bar. Asked when the time is up, so a tray that has appeared counts.
+        QTimer::singleShot(250, this, [this] {
+            if (systemTrayAvailable())
+                hide();
+        });
         e->ignore();
     }
     return QMainWindow::event(e);

@@ -16,7 +16,7 @@ add_qt_test(tst_receivers RESOURCES
     LIBS app_lib nrvapi_fake)
 
 add_qt_test(tst_tray RESOURCES
-    SOURCES tst_tray.cpp testsupport.h
+    SOURCES tst_tray.cpp testsupport.h notificationstandin.h
     LIBS app_lib nrvapi_fake)
 
 add_qt_test(tst_commands RESOURCES

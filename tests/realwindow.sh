@@ -1,38 +1,75 @@
 #!/usr/bin/env bash
 # The program in a real X window, as a person uses it: a tray host, a window manager,
 # a balloon, minimise to the tray, restore with a click, the close question, the settings
-# dialog, and Exit from the tray menu. Takes screenshots into $SHOTS (default: a temporary
-# folder) so that they can be looked at.
+# dialog, and Exit from the tray menu; then, with the tray host gone, a minimise that stays
+# on the task bar and Exit in the close question. Takes screenshots into $SHOTS (default: a
+# temporary folder) so that they can be looked at. Everything it starts ends with it.
 #   realwindow.sh PATH/TO/ventrix
 set -euo pipefail
 app=$1
 work=$(mktemp -d)
 shots=${SHOTS:-$work/shots}
-mkdir -p "$shots" "$work/home/.config/Norvane/Ventrix" "$work/home/rt"
+mkdir -p "$shots" "$work/home/.config/Norvane/Ventrix" "$work/home/rt" "$work/ob"
 chmod 700 "$work/home/rt"
 pids=()
 cleanup() {
-    # The program first: dbus-run-session then ends its bus, which outlives it when it is
-    # killed itself.
-    [ -n "${app_pid:-}" ] && pkill -P "$app_pid" 2>/dev/null
-    sleep 0.2
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -rf "$work/home"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; xwininfo -root -tree 2>/dev/null | grep -i ventrix || true; exit 1; }
+fail() {
+    echo "FAIL: $*"
+    xwininfo -root -tree 2>/dev/null | grep -i ventrix || true
+    [ -n "${window:-}" ] && printf "window %x\n" "$window" && xprop -id "$window" WM_STATE _NET_WM_STATE 2>/dev/null
+    printf 'focus %x, active %x\n' "$(xdotool getwindowfocus 2>/dev/null)" "$(xdotool getactivewindow 2>/dev/null)"
+    exit 1
+}
 step() { echo "-- $*"; }
 
+mapped() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
+listed() { xprop -root _NET_CLIENT_LIST | grep -qi "$(printf '0x%x' "$1")"; }
+# The window manager has let go of a hidden window; one shown again before that may
+# never be managed again, which no person clicking could bring about.
+managed() { listed "$1" && xprop -id "$1" WM_STATE 2>/dev/null | grep -q 'window state: Normal'; }
+withdrawn() { ! listed "$1" && ! xprop -id "$1" WM_STATE 2>/dev/null | grep -q 'window state'; }
+wait_for() { # seconds, command...
+    local t=$1; shift
+    for _ in $(seq $((t * 10))); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
 free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 syslog_port=$(free_port)
 snmp_port=$(free_port)
 
-source "$(dirname "$0")/../scripts/desktop.sh"
-start_display "$work" || fail "Xvfb did not start"
-pids+=("$display_pid")
-start_desktop "$work"
-pids+=("${desktop_pids[@]}")
+# Our own display; -displayfd tells which number it took.
+exec 3< <(exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
+pids+=($!)
+read -r -t 10 display <&3 || fail "Xvfb did not start"
+export DISPLAY=":$display"
+# And our own session bus, which ends with the script (dbus-run-session would leave its
+# daemon running when it is killed).
+exec 4< <(exec dbus-daemon --session --nofork --print-address 2>/dev/null)
+pids+=($!)
+read -r -t 10 bus <&4 || fail "dbus-daemon did not start"
+cat > "$work/ob/rc.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc"><focus><focusNew>yes</focusNew></focus><desktops><number>1</number></desktops></openbox_config>
+XML
+# A window mapped before the window manager has taken over the screen may never be
+# managed: wait for each helper to be ready instead of sleeping.
+openbox --config-file "$work/ob/rc.xml" >/dev/null 2>&1 & pids+=($!)
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_for 10 wm_ready || fail "openbox did not start"
+trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
+trayer_pid=$!
+pids+=($trayer_pid)
+panel_managed() { # openbox has taken trayer's panel: both run their event loops
+    local panel
+    panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -1)
+    [ -n "$panel" ] && listed "$panel"
+}
+wait_for 10 panel_managed || fail "trayer did not start"
 
 cat > "$work/home/.config/Norvane/Ventrix/Ventrix.ini" <<INI
 [General]
@@ -43,22 +80,40 @@ BalloonEnable=true
 DataDir=$work/home/data
 INI
 
-step "start the program"
-HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/home/rt QT_QPA_PLATFORM=xcb \
-    dbus-run-session -- "$app" >"$work/app.log" 2>&1 &
-app_pid=$!
-pids+=($app_pid)
-window=$(timeout 10 xdotool search --sync --name '^Ventrix 1\.0\.1') || fail "no main window"
-window=$(echo "$window" | head -1)
-
-mapped() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
-listed() { xprop -root _NET_CLIENT_LIST | grep -qi "$(printf '0x%x' "$1")"; }
-wait_for() { # seconds, command...
-    local t=$1; shift
-    for _ in $(seq $((t * 10))); do "$@" && return 0; sleep 0.1; done
+start_program() {
+    HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/home/rt QT_QPA_PLATFORM=xcb \
+        DBUS_SESSION_BUS_ADDRESS=$bus "$app" >>"$work/app.log" 2>&1 &
+    app_pid=$!
+    pids+=($app_pid)
+    # The tray icon's window can carry the same name for a moment: the main window is
+    # the one the window manager takes.
+    wait_for 10 find_main_window || fail "no main window"
+}
+find_main_window() {
+    local w
+    for w in $(xdotool search --pid "$app_pid" --name '^Ventrix 1\.0\.1' 2>/dev/null); do
+        managed "$w" && window=$w && return 0
+    done
     return 1
 }
+
+step "start the program"
+start_program
+
+tray_icon_center() { # the program's 22x22 icon embedded in the tray host
+    xwininfo -root -tree | awk '/\("ventrix"/ && / 2[0-9]x2[0-9]\+/ {split($NF, a, "+"); print a[2] + 11, a[3] + 11; exit}'
+}
 icon_embedded() { [ -n "$(tray_icon_center)" ]; }
+# A key reaches the window that holds the input focus, and an active window need not
+# hold it: a click on the tray host can leave the focus there.
+focused() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+focus() {
+    for _ in 1 2 3 4 5; do
+        xdotool windowactivate "$1" windowfocus "$1" 2>/dev/null || true
+        wait_for 1 focused "$1" && return 0
+    done
+    fail "window $1 did not get the focus"
+}
 
 wait_for 10 icon_embedded || fail "the tray icon was not embedded"
 read -r icon_x icon_y < <(tray_icon_center)
@@ -87,8 +142,7 @@ snap main-window
 step "minimise: the window leaves for the tray"
 xdotool windowminimize "$window"
 wait_for 3 bash -c "! xwininfo -id $window | grep -q IsViewable" || fail "the minimised window stayed mapped"
-wait_for 3 bash -c "! xprop -root _NET_CLIENT_LIST | grep -qi $(printf '0x%x' "$window")" ||
-    fail "the minimised window is still in the task list"
+wait_for 3 withdrawn "$window" || fail "the minimised window is still in the task list"
 
 step "a click on the tray icon brings it back"
 xdotool mousemove "$icon_x" "$icon_y" click 1
@@ -96,18 +150,22 @@ wait_for 3 mapped "$window" || fail "the window did not come back"
 wait_for 3 listed "$window" || fail "the window is not back in the task list"
 
 step "closing asks; Escape minimises to the tray"
-xdotool windowactivate --sync "$window" key alt+F4
+focus "$window"
+xdotool key alt+F4
 question=$(timeout 5 xdotool search --sync --name '^Exit Ventrix$') || fail "no close question"
+focus "$question"
 sleep 0.3
 snap close-question
 xdotool key Escape
 wait_for 3 bash -c "! xwininfo -id $window | grep -q IsViewable" || fail "Escape did not send the window to the tray"
+wait_for 3 withdrawn "$window" || fail "the window in the tray is still in the task list"
 kill -0 "$app_pid" || fail "the program ended on Escape"
 
 step "the settings dialog"
 xdotool mousemove "$icon_x" "$icon_y" click 1
 wait_for 3 mapped "$window" || fail "the window did not come back"
-xdotool windowactivate --sync "$window" key alt+f
+focus "$window"
+xdotool key alt+f
 sleep 0.3
 xdotool key s
 timeout 5 xdotool search --sync --name '^Settings$' >/dev/null || fail "no settings dialog"
@@ -123,6 +181,32 @@ snap tray-menu
 xdotool key e
 wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not end"
 xdotool search --name '^Exit Ventrix$' >/dev/null 2>&1 && fail "a close question appeared"
+wait "$app_pid" || fail "the program's exit code was not 0"
+
+step "without a tray a minimised window stays on the task bar"
+kill "$trayer_pid"
+wait "$trayer_pid" 2>/dev/null || true
+start_program
+wait_for 5 mapped "$window" || fail "the window did not appear"
+sleep 0.5
+xdotool windowminimize "$window"
+iconified() { xprop -id "$1" WM_STATE | grep -q 'Iconic'; }
+wait_for 3 iconified "$window" || fail "the window was not minimised"
+sleep 0.5
+iconified "$window" || fail "the minimised window did not stay minimised"
+listed "$window" || fail "the minimised window left the task list with no tray to go to"
+
+step "Exit in the close question ends the program"
+xdotool windowactivate "$window"
+wait_for 3 mapped "$window" || fail "the window did not come back from the task bar"
+sleep 0.3
+snap no-tray
+focus "$window"
+xdotool key alt+F4
+question=$(timeout 5 xdotool search --sync --name '^Exit Ventrix$') || fail "no close question"
+focus "$question"
+xdotool key e
+wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not end"
 wait "$app_pid" || fail "the program's exit code was not 0"
 echo "screenshots in $shots"
 echo "realwindow: all steps passed"

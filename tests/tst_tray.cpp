@@ -1,4 +1,6 @@
+#include "balloon.h"
 #include "mainwindow.h"
+#include "notificationstandin.h"
 #include "nrvapi_fake.h"
 #include "testsupport.h"
 
@@ -6,19 +8,23 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
 
-// The tray icon, hiding to the tray, and the close question, under the offscreen platform.
+// The tray icon, hiding to the tray, balloons, and the close question, under the
+// offscreen platform, which has no tray of its own: the tests say whether there is one.
 
 class TestTray : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QVERIFY2(bus.start(), "dbus-daemon (Debian package dbus) is needed"); }
     void init();
     void cleanup() { window.reset(); }
 
@@ -32,17 +38,24 @@ private slots:
     void closeQuestion_data();
     void closeQuestion();
     void minimizeStart();
+    void withoutTrayMinimiseStaysOnTheTaskBar_data();
+    void withoutTrayMinimiseStaysOnTheTaskBar();
+    void balloons_data();
+    void balloons();
+    void desktopNotificationsReplaceEachOther();
 
 private:
     void makeWindow(const QVariantMap &values = {});
     QSystemTrayIcon *tray() const { return window->findChild<QSystemTrayIcon *>("trayIcon"); }
     void toTray();
     std::unique_ptr<TMainWindow> window;
+    PrivateSessionBus bus;
 };
 
 void TestTray::init()
 {
     NrvFake::reset();
+    TMainWindow::systemTrayAvailable = [] { return true; };
 }
 
 void TestTray::makeWindow(const QVariantMap &values)
@@ -67,8 +80,10 @@ void TestTray::trayIconAndMenu()
     QVERIFY(icon);
     QVERIFY(icon->isVisible());
     QCOMPARE(icon->toolTip(), "Ventrix Systray");
-    QVERIFY(!icon->icon().isNull());
-    QVERIFY(!window->windowIcon().isNull());
+    const QImage appIcon = QIcon(QPixmap(":/APP_ICON")).pixmap(32).toImage();
+    QVERIFY(!appIcon.isNull());
+    QCOMPARE(icon->icon().pixmap(32).toImage(), appIcon);
+    QCOMPARE(window->windowIcon().pixmap(32).toImage(), appIcon);
     QMenu *menu = icon->contextMenu();
     QVERIFY(menu);
     const QList<QAction *> entries = menu->actions();
@@ -133,6 +148,13 @@ void TestTray::balloonClickToggles()
     emit tray()->messageClicked();
     QTRY_VERIFY(window->isVisible());
     QVERIFY(!window->isMinimized());
+
+    // Qt's tray reports a click on the icon while a balloon shows as both: one toggle.
+    toTray();
+    emit tray()->messageClicked();
+    emit tray()->activated(QSystemTrayIcon::Trigger);
+    QTest::qWait(400);
+    QVERIFY(window->isVisible());
 }
 
 void TestTray::maximisedComesBackNormal()
@@ -193,8 +215,13 @@ void TestTray::closeQuestion()
             if (b->text() == answer)
                 b->click();
     });
-    // "E&xit" in the File menu goes through the same question.
-    window->findChild<QAction *>("actionExit")->trigger();
+    // "E&xit" in the File menu goes through the same question; Exit ends the event loop
+    // as it ends the program, any other answer leaves it running.
+    QTimer::singleShot(0, window->findChild<QAction *>("actionExit"), &QAction::trigger);
+    QTimer stillRunning;
+    stillRunning.callOnTimeout([] { QCoreApplication::exit(-1); });
+    stillRunning.start(1000);
+    QCOMPARE(QCoreApplication::exec(), closed ? 0 : -1);
 
     QCOMPARE(title, "Exit Ventrix");
     QCOMPARE(text, "Do you want to minimize to <b>Systray</b> or exit application?");
@@ -216,6 +243,129 @@ void TestTray::minimizeStart()
     window->show(); // as the entry function does: changes nothing
     QVERIFY(window->isMinimized());
     QTRY_VERIFY(!window->isVisible());
+}
+
+void TestTray::withoutTrayMinimiseStaysOnTheTaskBar_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("minimise") << "minimise";
+    QTest::newRow("minimizeStart") << "minimizeStart";
+    QTest::newRow("close question, Minimize") << "&Minimize";
+}
+
+void TestTray::withoutTrayMinimiseStaysOnTheTaskBar()
+{
+    QFETCH(QString, how);
+    TMainWindow::systemTrayAvailable = [] { return false; };
+    makeWindow({{"minimizeStart", how == "minimizeStart"}});
+    window->show();
+    if (how == "minimise") {
+        window->showMinimized();
+    } else if (how == "&Minimize") {
+        onNextModal([](QWidget *modal) {
+            for (QAbstractButton *b : qobject_cast<QMessageBox *>(modal)->buttons())
+                if (b->text() == "&Minimize")
+                    b->click();
+        });
+        window->close();
+    }
+    QTest::qWait(400);
+    QVERIFY(window->isVisible());
+    QVERIFY(window->isMinimized());
+
+    // Once a tray has appeared, a minimised window goes there again.
+    TMainWindow::systemTrayAvailable = [] { return true; };
+    window->showNormal();
+    window->showMinimized();
+    QTRY_VERIFY(!window->isVisible());
+}
+
+void TestTray::balloons_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("trap") << "trap" << true << "SNMP trap received";
+    QTest::newRow("syslog") << "syslog" << true << "Syslog message recieved";
+    QTest::newRow("trap, balloons off") << "trap" << false << "";
+    QTest::newRow("syslog, balloons off") << "syslog" << false << "";
+}
+
+void TestTray::balloons()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, enabled);
+    QFETCH(QString, title);
+    const int syslogPort = freeUdpPort();
+    makeWindow({{"BalloonEnable", enabled}, {"AutoStart", true}, {"SnmpEnable", false}, {"SyslogPort", syslogPort}});
+    QSignalSpy shown(window->findChild<TBalloon *>("balloon"), &TBalloon::shown);
+    auto *view = window->findChild<QPlainTextEdit *>("plainTextEditLog");
+
+    // Two events far enough apart for a balloon each.
+    for (const QString message : {"first", "second"}) {
+        if (source == "trap") {
+            QVERIFY(QMetaObject::invokeMethod(window.get(), "onSnmp", Qt::QueuedConnection,
+                                              Q_ARG(QString, message + ";;;;;6;;;10.0.0.1;1;;Startup SNMP trap"),
+                                              Q_ARG(int, 0)));
+        } else {
+            QUdpSocket sender;
+            sender.writeDatagram(message.toLatin1(), QHostAddress::LocalHost, quint16(syslogPort));
+        }
+        QTRY_VERIFY(view->toPlainText().contains(message));
+        if (!enabled)
+            continue;
+        QTRY_VERIFY(!shown.isEmpty());
+        const QList<QVariant> balloon = shown.takeLast();
+        QCOMPARE(balloon[0].toString(), title);
+        // The whole line as the view shows it.
+        QCOMPARE(balloon[1].toString(), view->toPlainText().split('\n').last());
+        QCOMPARE(balloon[2].value<QSystemTrayIcon::MessageIcon>(), QSystemTrayIcon::Warning);
+        QCOMPARE(balloon[3].toInt(), 5000);
+        QTest::qWait(300);
+    }
+    QTest::qWait(100);
+    QVERIFY(shown.isEmpty());
+}
+
+void TestTray::desktopNotificationsReplaceEachOther()
+{
+    StandInDesktop desktop;
+    makeWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+    // Each balloon replaces the one before: one notification on the desktop, not a pile.
+    uint id = 0;
+    for (const QString text : {"one", "two", "three"}) {
+        window->showTrayMessage("SNMP trap received", text);
+        QTRY_VERIFY(!desktop.notifications.calls().isEmpty() && desktop.notifications.calls().last().text == text);
+        const StandInNotifications::Call call = desktop.notifications.calls().last();
+        QCOMPARE(call.replacesId, id);
+        QCOMPARE(call.title, "SNMP trap received");
+        QCOMPARE(call.icon, "dialog-warning");
+        QCOMPARE(call.timeout, 5000);
+        QCOMPARE(call.hints.value("urgency").toInt(), 1);
+        QVERIFY(call.actions.contains("default"));
+        id = call.id;
+    }
+    QCOMPARE(desktop.notifications.calls().size(), 3);
+
+    // A click on another program's notification is not ours; a click on ours toggles the
+    // window as a balloon click does.
+    desktop.emitSignal("ActionInvoked", {id + 1, "default"});
+    QTest::qWait(100);
+    QVERIFY(!window->isMinimized());
+    desktop.emitSignal("ActionInvoked", {id, "default"});
+    QTRY_VERIFY(!window->isVisible());
+    desktop.emitSignal("ActionInvoked", {id, "default"});
+    QTRY_VERIFY(window->isVisible() && !window->isMinimized());
+
+    // Once the desktop has closed it, the next balloon is a new notification.
+    desktop.emitSignal("NotificationClosed", {id, 1u});
+    QTest::qWait(100);
+    window->showTrayMessage("Syslog message recieved", "four");
+    QTRY_COMPARE(desktop.notifications.calls().size(), 4);
+    QCOMPARE(desktop.notifications.calls().last().replacesId, 0u);
 }
 
 QTEST_MAIN(TestTray)
