@@ -37,6 +37,9 @@ constexpr std::size_t kQueueLimit = 64 * 1024 * 1024;
 // What a queued datagram costs beyond its bytes (vector, heap and deque
 // bookkeeping), so that a flood of tiny datagrams is bounded too.
 constexpr std::size_t kPacketOverhead = 128;
+// How many milliseconds in a row the decoder leaves the processor to the reader during a
+// burst.
+constexpr int kFloodPauses = 20;
 // Decoded notifications waiting for the first registration, bounded alike.
 constexpr std::size_t kHeldLimit = kQueueLimit / sizeof(Notification);
 // A sender that missed our Response repeats its InformRequest after a timeout
@@ -70,6 +73,8 @@ struct Receiver::Context {
     // Set by a stop that delivers what was received: the reader empties the socket
     // before it ends, the decoder the queue.
     std::atomic<bool> finishing{false};
+    // The reader's last read filled a whole batch: a burst is arriving.
+    std::atomic<bool> flooded{false};
     // Set when the decoder was stopped from one of its own callbacks: nobody
     // can join it then, so it closes the descriptors itself on its way out.
     std::atomic<bool> closeOnExit{false};
@@ -377,6 +382,7 @@ void Receiver::read(Context &context)
         context.queueReady.notify_one();
         if (overflow)
             m_overflowed.fetch_add(overflow, std::memory_order_relaxed);
+        context.flooded.store(count == static_cast<int>(kBatch), std::memory_order_relaxed);
         if (woken && count < static_cast<int>(kBatch))
             break; // the socket is empty
     }
@@ -401,9 +407,19 @@ void Receiver::decode(const std::shared_ptr<Context> &shared)
             context.queuedBytes = 0;
         }
         releaseHeld(context);
-        for (const Context::Packet &packet : work) {
+        for (std::size_t i = 0; i < work.size(); ++i) {
             if (context.stopping.load())
                 break;
+            // While a burst fills the socket faster than it is read, the reader needs the
+            // processor more than decoding does: what is queued waits, the kernel's
+            // buffer (capped for a normal user) does not.
+            if (i % kBatch == 0) {
+                for (int pause = 0; pause < kFloodPauses && context.flooded.load(std::memory_order_relaxed) &&
+                                    !context.finishing.load();
+                     ++pause)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            const Context::Packet &packet = work[i];
             process(context, packet.data.data(), packet.data.size(), &packet.from);
         }
         work.clear();
