@@ -57,8 +57,13 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
         writeLog(bytes);
     };
     sinks.balloon = [this](const QString &title, const QString &line) { showTrayMessage(title, line); };
-    // Datagrams that arrived while a frame was due join it.
-    sinks.gather = [this] { onReadSyslogDatagram(); };
+    // Datagrams that arrived while a frame was due join it. While a burst fills the
+    // syslog socket, the frame waits: showing and storing would take the processor from
+    // the thread that saves the datagrams from the kernel's limit.
+    sinks.gather = [this] {
+        onReadSyslogDatagram();
+        return !syslogSocket->isFlooded();
+    };
     eventOutput = new TEventOutput(std::move(sinks), this);
     connect(eventOutput, &TEventOutput::frameDone, this, [this] {
         // What a full frame left in the intake is taken on in the next turn of the loop;

@@ -35,8 +35,12 @@ void TEventOutput::add(const QString &title, const QString &line, bool balloon)
 
 void TEventOutput::flush()
 {
-    if (sinks.gather)
-        sinks.gather();
+    if (sinks.gather && !sinks.gather() && postponed < MaxPostponed) {
+        ++postponed;
+        frameTimer->start(PostponeMs);
+        return;
+    }
+    postponed = 0;
     lastFrame = clock.elapsed();
     QStringList frame;
     if (lines.size() <= FrameLines) {

@@ -19,8 +19,9 @@ class TEventOutput : public QObject
 
 public:
     struct Sinks {
-        // Called as a frame is due, to add what producers have gathered meanwhile.
-        std::function<void()> gather;
+        // Called as a frame is due, to add what producers have gathered meanwhile. False
+        // asks for the frame a little later: a producer needs the processor more now.
+        std::function<bool()> gather;
         // The frame's lines, in order, for the view.
         std::function<void(const QStringList &lines)> view;
         // The frame's lines, in order, for the log file.
@@ -39,6 +40,9 @@ public:
     static constexpr int BalloonMs = 250;
     // Lines handed on in one frame at most; producers that can wait hold back beyond it.
     static constexpr int FrameLines = 4096;
+    // A frame a producer asks to wait for comes this much later, this many times at most.
+    static constexpr int PostponeMs = 5;
+    static constexpr int MaxPostponed = 20;
 
     explicit TEventOutput(Sinks sinks, QObject *parent = nullptr);
 
@@ -71,6 +75,7 @@ private:
     QElapsedTimer clock;
     qint64 lastFrame = -FrameMs;
     int frameGap = FrameMs;
+    int postponed = 0;
     qint64 lastBalloon = -BalloonMs;
     QTimer *frameTimer;
     QTimer *balloonTimer;
