@@ -14,7 +14,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
-if ! "${as_nobody[@]}" test -r CMakeLists.txt; then
+if ! "${as_nobody[@]}" test -r "$PWD/CMakeLists.txt"; then
     copy=$(mktemp -d /tmp/ventrix-test.XXXXXX)
     trap 'rm -rf "$copy"' EXIT
     echo "nobody cannot read $PWD: testing a copy in $copy"

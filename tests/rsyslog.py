@@ -144,8 +144,9 @@ def main():
         wait_for("every line at the central server", lambda: central.data.count(b"\n") >= len(expected), 60)
         time.sleep(1)  # duplicates would come late
         got = central.lines()
-        assert got == expected, "shipped %d lines, %d expected; first difference at %d" % (
-            len(got), len(expected), next(i for i, (a, b) in enumerate(zip(got + [None], expected)) if a != b))
+        first = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
+        assert got == expected, "shipped %d lines, %d expected; first difference at line %d" % (
+            len(got), len(expected), first)
 
         sockets = subprocess.run(["ss", "-Hlpnuxt"], capture_output=True, text=True).stdout
         assert "pid=%d," % shipper.pid not in sockets, "rsyslogd listens: " + sockets
