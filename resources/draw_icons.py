@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Draws Ventrix's images: the eight resource PNGs, ventrix.ico, and the application
-icon at the sizes of the desktop's icon theme (icons/ventrix-SIZE.png).
+"""Draws Ventrix's images: the eight resource PNGs, and the application icon at the sizes
+of the desktop's icon theme (icons/ventrix-SIZE.png).
 
 Only the Python 3 standard library is used, so the images can be regenerated on any
 build machine:  python3 resources/draw_icons.py [output-folder]
@@ -249,28 +249,6 @@ def png_bytes(size, pixels):
     )
 
 
-def ico_bytes(size, pixels):
-    """One 32bpp image: BITMAPINFOHEADER, bottom-up BGRA, then the 1-bit AND mask."""
-    mask_stride = ((size + 31) // 32) * 4
-    xor = bytearray()
-    mask = bytearray()
-    for j in reversed(range(size)):
-        bits = bytearray(mask_stride)
-        for i in range(size):
-            o = (j * size + i) * 4
-            r, g, b, a = pixels[o : o + 4]
-            xor.extend((b, g, r, a))
-            if a == 0:
-                bits[i // 8] |= 0x80 >> (i % 8)
-        mask.extend(bits)
-    # The height counts the colour plane and the mask together.
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
-    image = header + bytes(xor) + bytes(mask)
-    icondir = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image), 6 + 16)
-    return icondir + entry + image
-
-
 # ---------------------------------------------------------------------------
 # The round buttons (32 x 32)
 
@@ -463,9 +441,6 @@ def main():
         data = png_bytes(size, pixels)
         with open(os.path.join(images, name + ".png"), "wb") as f:
             f.write(data)
-        if name == "app_icon":
-            with open(os.path.join(outdir, "ventrix.ico"), "wb") as f:
-                f.write(ico_bytes(size, pixels))
 
     # The application icon for menus and software centres, drawn anew at each size.
     icons = os.path.join(outdir, "icons")
