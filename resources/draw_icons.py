@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws Ventrix's images: the eight resource PNGs and ventrix.png.
+"""Draws Ventrix's images: the eight resource PNGs, and the application icon at the sizes
+of the desktop's icon theme (icons/ventrix-SIZE.png).
 
 Only the Python 3 standard library is used, so the images can be regenerated on any
 build machine:  python3 resources/draw_icons.py [output-folder]
@@ -165,6 +166,18 @@ class Layer:
         self.paint = paint
         self.soft = soft  # no hard edge: painted wherever d <= reach, alpha from paint
         self.reach = reach
+
+
+def scaled(layers, k):
+    """The same picture k times larger: distances, reaches and paints scale with it."""
+
+    def sdf(f):
+        return lambda x, y: f(x / k, y / k) * k
+
+    def paint(p):
+        return lambda x, y, d: p(x / k, y / k, d / k)
+
+    return [Layer(sdf(la.sdf), paint(la.paint), la.soft, la.reach * k) for la in layers]
 
 
 def shadow(sdf, alpha, blur):
@@ -404,6 +417,9 @@ def folder():
 # ---------------------------------------------------------------------------
 
 
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     outdir = sys.argv[1] if len(sys.argv) > 1 else here
@@ -425,9 +441,14 @@ def main():
         data = png_bytes(size, pixels)
         with open(os.path.join(images, name + ".png"), "wb") as f:
             f.write(data)
-        if name == "app_icon":
-            with open(os.path.join(outdir, "ventrix.png"), "wb") as f:
-                f.write(data)
+
+    # The application icon for menus and software centres, drawn anew at each size.
+    icons = os.path.join(outdir, "icons")
+    os.makedirs(icons, exist_ok=True)
+    for size in ICON_SIZES:
+        layers = scaled(button("blue", GLYPH_I), size / 32.0)
+        with open(os.path.join(icons, "ventrix-%d.png" % size), "wb") as f:
+            f.write(png_bytes(size, render(size, layers, 6 if size <= 64 else 4)))
 
 
 if __name__ == "__main__":

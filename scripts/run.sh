@@ -5,10 +5,49 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVENTRIX_BUILD_TESTS=OFF -DVENTRIX_BUILD_BENCH=OFF >/dev/null
 cmake --build build/release -j"$(nproc)"
+program=(build/release/bin/ventrix)
+
+# A normal user receives on the default ports through authbind, as the installed package
+# does: its set-uid helper allows a port below 1024 to whoever may execute the port's file
+# (ports 512 to 1023 take a "!" before the number).
+if [ "$(id -u)" -ne 0 ]; then
+    missing=()
+    for file in /etc/authbind/byport/162 '/etc/authbind/byport/!514'; do
+        [ -e "$file" ] || missing+=("$file")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Letting local users bind UDP ports 162 and 514 through authbind (sudo): ${missing[*]}"
+        for file in "${missing[@]}"; do
+            port=${file##*/}
+            echo "# Ventrix: who may execute this file may bind UDP port ${port#!}" | sudo tee "$file" >/dev/null
+            sudo chmod 755 "$file"
+        done
+    fi
+    program=(authbind --deep "${program[@]}")
+fi
+
+# QSettings reads a value as true unless it is empty, 0 or false; a key before any
+# section belongs to [General].
+autostart() {
+    awk -F= '/^\[/ { general = ($0 ~ /^\[General\][[:space:]]*$/); next }
+        general && $1 ~ /^[[:space:]]*AutoStart[[:space:]]*$/ {
+            v = tolower($2); gsub(/[[:space:]"]/, "", v); on = (v != "" && v != "0" && v != "false") }
+        END { exit !on }' general=1 "$1"
+}
+
 args=()
-# A machine without a display still collects events into the log file.
+# A machine without a display still collects events into the log file, once the receivers
+# start by themselves: nobody can press the start button of a window that is not shown.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display found: running without a window (-platform offscreen)."
     args=(-platform offscreen)
+    ini=${XDG_CONFIG_HOME:-$HOME/.config}/Norvane/Ventrix/Ventrix.ini
+    if [ ! -e "$ini" ]; then
+        mkdir -p "$(dirname "$ini")"
+        printf '[General]\nAutoStart=true\n' >"$ini"
+        echo "No settings yet: wrote $ini with AutoStart=true, so the receivers start at once."
+    elif ! autostart "$ini"; then
+        echo "AutoStart is off in $ini: nothing will be received (set AutoStart=true there)."
+    fi
 fi
-exec build/release/bin/ventrix "${args[@]}" "$@"
+exec "${program[@]}" "${args[@]}" "$@"

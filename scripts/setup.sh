@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Ventrix needs, only those missing.
-#   scripts/setup.sh          what building and running needs
-#   scripts/setup.sh --test   also what the test suite and the benchmarks need
+#   scripts/setup.sh            what building and running needs (authbind: ports 162 and 514)
+#   scripts/setup.sh --package  also what building the Debian package needs
+#   scripts/setup.sh --test     also what the test suite and the benchmarks need
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsnmp-dev)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsnmp-dev authbind)
+case "${1:-}" in --package | --test) packages+=(dpkg-dev) ;; esac
 if [ "${1:-}" = "--test" ]; then
     # Real clients (snmptrap, snmpinform, logger), a display with a tray host and a
     # window manager for the real-window checks, and clang for the fuzzer.
     packages+=(snmp bsdutils util-linux xvfb xauth trayer openbox x11-utils xdotool imagemagick
         dbus clang libclang-rt-14-dev clang-format python3 procps mount bc)
+    # The package's checks, and a log shipper that follows the log file. Debian's rsyslog
+    # configuration listens on no network port; the test runs an rsyslogd of its own.
+    packages+=(lintian desktop-file-utils appstream rsyslog iproute2)
 fi
 
 missing=()
