@@ -53,6 +53,7 @@ void TSyslogIntake::close()
     arrivals.clear();
     heldBytes = 0;
     announced = false;
+    flooding.store(false);
 }
 
 void TSyslogIntake::closeKeepingArrivals()
@@ -71,7 +72,7 @@ int TSyslogIntake::readOnce(bool wait)
             static_cast<TSyslogIntake *>(self)->incoming.push_back({QByteArray(data, size), 0});
         },
         this, wait);
-    // Every datagram of one read arrived within the same few microseconds.
+    // Every datagram of one read arrived within the last few milliseconds.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const quint64 kernel = socket.kernelDropped();
     if (kernel != kernelBefore) {
