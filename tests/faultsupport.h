@@ -208,6 +208,8 @@ public:
                                              return readAll(file).contains("probeT-");
                                          },
                                          timeoutMs);
+        // Probes sent meanwhile go out with the program's next frames, a moment later.
+        QTest::qWait(300);
         return syslog && traps;
     }
 
