@@ -33,7 +33,7 @@ public:
     // Frames come this far apart while a trickle of events arrives, and BurstFrameMs apart
     // during a burst: every frame repaints the view and lays out the lines it shows, which
     // at a steady thousand events a second costs more than the events themselves.
-    static constexpr int FrameMs = 100;
+    static constexpr int FrameMs = 200;
     static constexpr int BurstFrameMs = 40;
     // Balloons further apart than this each get their own; closer ones are merged into
     // the newest, so that each stays readable.
