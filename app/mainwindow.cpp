@@ -69,10 +69,7 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
         // What a full frame left in the intake is taken on in the next turn of the loop;
         // once nothing waits, the intake wakes us for the next datagram.
         if (!syslogSocket->announceNext()) {
-            if (!syslogReadQueued) {
-                syslogReadQueued = true;
-                QMetaObject::invokeMethod(this, &TMainWindow::onReadSyslogDatagram, Qt::QueuedConnection);
-            }
+            queueSyslogRead(0);
         } else if (eventOutput->isEmpty() && linesSinceTrim > TrimAfterLines) {
             // A burst is over: what it took in passing goes back to the system.
             Platform::releaseFreedMemory();

@@ -71,6 +71,8 @@ private:
     void startSyslog();
     void stopSyslog();
     void processSyslogDatagram(const QByteArray &datagram, qint64 arrivalMsecsSinceEpoch);
+    // One later call of onReadSyslogDatagram(), however often asked for meanwhile.
+    void queueSyslogRead(int delayMs);
 
     void outputEvent(const QString &title, const QString &line);
     void writeLog(const QByteArrayList &lines);

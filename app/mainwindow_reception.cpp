@@ -163,10 +163,7 @@ void TMainWindow::onReadSyslogDatagram()
     // frames at most) instead of the datagrams being dropped by the kernel.
     if (syslogSocket->isFlooded() && syslogYields < MaxSyslogYields) {
         ++syslogYields;
-        if (!syslogReadQueued) {
-            syslogReadQueued = true;
-            QTimer::singleShot(FloodYieldMs, this, &TMainWindow::onReadSyslogDatagram);
-        }
+        queueSyslogRead(FloodYieldMs);
         return;
     }
     syslogYields = 0;
@@ -181,10 +178,16 @@ void TMainWindow::onReadSyslogDatagram()
     }
     // With lines in the frame, the frame's end takes on what is left (see the
     // constructor); without, nothing else would.
-    if (eventOutput->isEmpty() && !syslogSocket->announceNext() && !syslogReadQueued) {
-        syslogReadQueued = true;
-        QMetaObject::invokeMethod(this, &TMainWindow::onReadSyslogDatagram, Qt::QueuedConnection);
-    }
+    if (eventOutput->isEmpty() && !syslogSocket->announceNext())
+        queueSyslogRead(0);
+}
+
+void TMainWindow::queueSyslogRead(int delayMs)
+{
+    if (syslogReadQueued)
+        return;
+    syslogReadQueued = true;
+    QTimer::singleShot(delayMs, this, &TMainWindow::onReadSyslogDatagram);
 }
 
 void TMainWindow::processSyslogDatagram(const QByteArray &datagram, qint64 arrivalMsecsSinceEpoch)
