@@ -163,6 +163,9 @@ void TestFaults::rotationUnderLoad()
 
     program->writeSettings();
     QVERIFY(program->start());
+    // Nothing can receive a datagram sent before its port is bound.
+    QTRY_VERIFY(boundUdpPorts(program->pid()).contains(program->syslogPort) &&
+                boundUdpPorts(program->pid()).contains(program->snmpPort));
     Flood flood(*program, "rot", 4000);
     QVERIFY(flood.wait());
     const auto files = [this] { return rotatedFiles(program->dataDir) << program->logFile(); };
