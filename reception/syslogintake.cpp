@@ -13,9 +13,12 @@ constexpr int ReceiveBufferBytes = 64 * 1024 * 1024;
 // What a held datagram costs beyond its bytes (array header, heap and queue
 // bookkeeping), so that a flood of tiny datagrams is bounded too.
 constexpr qsizetype ArrivalOverhead = 96;
-// How long a trickle of datagrams gathers in the kernel between two reads: short enough
-// that a burst starting meanwhile fits in a normal user's socket buffer.
+// How long a trickle of datagrams gathers in the kernel between two reads. A wake-up
+// costs more than reading a datagram, so a steady trickle is read ever less often, up to
+// MaxTrickleMs; the first pause after a quiet spell is short, and even the longest one
+// leaves room in a normal user's socket buffer for a burst that starts meanwhile.
 constexpr int TrickleMs = 4;
+constexpr int MaxTrickleMs = 12;
 
 } // namespace
 
@@ -109,14 +112,20 @@ int TSyslogIntake::readOnce(bool wait)
 void TSyslogIntake::read()
 {
     pthread_setname_np(pthread_self(), "syslog-reader");
+    int pauseMs = 0;
     for (;;) {
-        const int count = readOnce(true);
+        // After a pause what has come is read without waiting for more.
+        const int count = readOnce(pauseMs == 0);
         if (count < 0)
             return;
         flooding.store(count == Platform::DatagramSocket::Batch, std::memory_order_relaxed);
-        // A trickle is read a few milliseconds' worth at a time: a wake-up costs more
-        // than reading a datagram. A full batch means a burst, which is read at once.
-        if (count < Platform::DatagramSocket::Batch && !socket.pause(TrickleMs))
+        if (count == 0 || count == Platform::DatagramSocket::Batch) {
+            // Quiet: wait for the next datagram. A full batch: a burst, read at once.
+            pauseMs = 0;
+            continue;
+        }
+        pauseMs = pauseMs ? qMin(2 * pauseMs, MaxTrickleMs) : TrickleMs;
+        if (!socket.pause(pauseMs))
             return;
     }
 }
