@@ -49,7 +49,9 @@ void TEventOutput::flush()
         frame = lines.first(FrameLines);
         lines.remove(0, FrameLines);
     }
-    frameGap = frame.size() >= FrameLines / 4 ? BurstFrameMs : FrameMs;
+    // Frames come close together only while a full one leaves lines waiting: a steady
+    // stream that fits into frames FrameMs apart costs one repaint per frame, not per line.
+    frameGap = frame.size() >= FrameLines ? BurstFrameMs : FrameMs;
     const int hidden = qMin(unshown, int(frame.size()));
     unshown -= hidden;
     if (hidden < frame.size())
