@@ -6,6 +6,7 @@
 
 int main(int argc, char *argv[])
 {
+    Platform::setUpAllocator();
     QApplication app(argc, argv);
     int result = 0;
     {

@@ -21,6 +21,11 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
     ui->setupUi(this);
     // A read-only log needs no undo history, which would keep a copy of every append.
     ui->plainTextEditLog->setUndoRedoEnabled(false);
+    // Event lines are plain text in simple scripts: laid out without the text shaper,
+    // which otherwise takes a good part of every repaint. Complex scripts are still shaped.
+    QFont viewFont;
+    viewFont.setStyleStrategy(QFont::PreferNoShaping);
+    ui->plainTextEditLog->setFont(viewFont);
 
     Platform::createInstanceMarker("nrvtrrec_install_uninstall_mutex");
     gMainWindow = this;
@@ -64,17 +69,22 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
         onReadSyslogDatagram();
         return !syslogSocket->isFlooded();
     };
+    // Once a burst or a flood is over, what it took in passing goes back to the system;
+    // not while lines keep coming, when the memory would only be taken again.
+    trimTimer = new QTimer(this);
+    trimTimer->setSingleShot(true);
+    connect(trimTimer, &QTimer::timeout, this, [this] {
+        Platform::releaseFreedMemory();
+        linesSinceTrim = 0;
+    });
     eventOutput = new TEventOutput(std::move(sinks), this);
     connect(eventOutput, &TEventOutput::frameDone, this, [this] {
         // What a full frame left in the intake is taken on in the next turn of the loop;
         // once nothing waits, the intake wakes us for the next datagram.
-        if (!syslogSocket->announceNext()) {
+        if (!syslogSocket->announceNext())
             queueSyslogRead(0);
-        } else if (eventOutput->isEmpty() && linesSinceTrim > TrimAfterLines) {
-            // A burst is over: what it took in passing goes back to the system.
-            Platform::releaseFreedMemory();
-            linesSinceTrim = 0;
-        }
+        if (linesSinceTrim > TrimAfterLines)
+            trimTimer->start(TrimQuietMs);
         showLosses();
     });
     snmpRestartTimer = new QTimer(this);

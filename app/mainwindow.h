@@ -106,9 +106,12 @@ private:
     int snmpStartedPort = 0;
     // A call of onReadSyslogDatagram() is queued already.
     bool syslogReadQueued = false;
-    // Lines stored since freed memory was last given back, and how many make that worth it.
+    // Lines stored since freed memory was last given back, how many make that worth it,
+    // and how long after the last frame it is done.
     qsizetype linesSinceTrim = 0;
     static constexpr qsizetype TrimAfterLines = 20000;
+    static constexpr int TrimQuietMs = 500;
+    QTimer *trimTimer = nullptr;
     // Turns the GUI thread has left to the syslog reading thread during a burst.
     int syslogYields = 0;
     // Losses shown last in the receivers' tool tips.

@@ -55,6 +55,10 @@ private:
 // Gives memory that has been freed back to the system. After a burst the allocator keeps
 // what the burst's datagrams and lines took, in the arena of each thread that took it.
 void releaseFreedMemory();
+// Sets the allocator up for a log view that grows by a few hundred bytes a line: large
+// blocks get pages of their own, so that growing one copies nothing and touches only
+// its new pages, and freeing one gives its pages back at once. Call before anything else.
+void setUpAllocator();
 
 // Turns the requests to end the process (SIGTERM, SIGINT, SIGHUP) into a descriptor
 // that becomes readable, so that the event loop can end normally and store what waits.

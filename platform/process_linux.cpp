@@ -40,6 +40,13 @@ int terminationRequests()
     return readEnd;
 }
 
+void setUpAllocator()
+{
+    // A fixed threshold: glibc would raise it to the size of every large block freed,
+    // and the text of the view would then grow by copying within the heap.
+    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+}
+
 void releaseFreedMemory()
 {
     ::malloc_trim(0);
