@@ -2,7 +2,7 @@
 # The real program as its users run it: its window shown on a desktop (Xvfb, openbox, trayer
 # as an XEmbed tray, a session bus), run as a normal user, fed syslog datagrams and traps.
 #   bench/bench_desktop.sh BUILD_DIR [SCENARIO ...]     # default: 1 2 3 4 5 6
-#     1  1,000 syslog events/s for 10 s, balloons on
+#     1  1,000 syslog events/s for 10 s, balloons on, then off
 #     2  10,000 syslog events/s for 10 s, balloons on
 #     3  a 100,000-datagram syslog burst at full speed, balloons on, then off
 #     4  loss: a 100,000 syslog burst, 5 s at 50,000/s, a 20,000 trap burst (balloons on)
@@ -195,7 +195,8 @@ echo "# scenario, balloons, kind, events, rate; the sender's rate; lost (of them
     "settled after, kept per line (average line length)"
 for s in "${scenarios[@]}"; do
     case $s in
-    1) measure 1 true syslog 10000 1000 ;;
+    1) measure 1 true syslog 10000 1000
+       measure 1b false syslog 10000 1000 ;;
     2) measure 2 true syslog 100000 10000 ;;
     3) measure 3 true syslog 100000 0
        measure 3b false syslog 100000 0 ;;
