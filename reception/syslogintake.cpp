@@ -44,8 +44,10 @@ void TSyslogIntake::stopReader()
 {
     if (!reader.joinable())
         return;
+    stopping.store(true);
     socket.wake();
     reader.join();
+    stopping.store(false);
 }
 
 void TSyslogIntake::close()
@@ -112,21 +114,35 @@ int TSyslogIntake::readOnce(bool wait)
 void TSyslogIntake::read()
 {
     pthread_setname_np(pthread_self(), "syslog-reader");
+    bool wait = true;
     int pauseMs = 0;
     for (;;) {
-        // After a pause what has come is read without waiting for more.
-        const int count = readOnce(pauseMs == 0);
+        // A burst is read without waiting, so without looking at the wake-up either.
+        if (stopping.load(std::memory_order_relaxed))
+            return;
+        const int count = readOnce(wait);
         if (count < 0)
             return;
-        flooding.store(count == Platform::DatagramSocket::Batch, std::memory_order_relaxed);
-        if (count == 0 || count == Platform::DatagramSocket::Batch) {
-            // Quiet: wait for the next datagram. A full batch: a burst, read at once.
+        if (count == Platform::DatagramSocket::Batch) {
+            // More is there: a burst, read on at once. Others leave the processor to this
+            // thread meanwhile.
+            flooding.store(true, std::memory_order_relaxed);
+            wait = false;
+            pauseMs = 0;
+            continue;
+        }
+        flooding.store(false, std::memory_order_relaxed);
+        if (count == 0) {
+            // Quiet: wait for the next datagram.
+            wait = true;
             pauseMs = 0;
             continue;
         }
         pauseMs = pauseMs ? qMin(2 * pauseMs, MaxTrickleMs) : TrickleMs;
         if (!socket.pause(pauseMs))
             return;
+        // What has come meanwhile is read without waiting for more.
+        wait = false;
     }
 }
 

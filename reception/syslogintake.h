@@ -50,8 +50,9 @@ public:
     // GUI thread per frame, not one per datagram.
     bool announceNext();
 
-    // Whether the socket was full at the last read: a burst is arriving, and every bit of
-    // processor time the reading thread gets now saves datagrams from the kernel's limit.
+    // Whether the socket held more than a batch at the last read: a burst is arriving,
+    // and every bit of processor time the reading thread gets now saves datagrams from
+    // the kernel's limit.
     bool isFlooded() const { return flooding.load(std::memory_order_relaxed); }
 
     // Datagrams lost since the program started: discarded by the system with the socket's
@@ -86,6 +87,7 @@ private:
     quint64 kernelBefore = 0;
 
     std::atomic<bool> flooding{false};
+    std::atomic<bool> stopping{false};
     std::atomic<quint64> kernelLost{0};
     std::atomic<quint64> overflow{0};
 };
