@@ -117,25 +117,42 @@ QString snmpLine(const QString &eventText, const QTime &time, const QDate &date)
     return QString::asprintf("%s;%s;%s", dateBytes.constData(), timeBytes.constData(), eventBytes.constData());
 }
 
-QString syslogLine(const QByteArray &datagram, const QTime &time, const QDate &date)
+namespace {
+
+// Everything of a syslog line before the message, formatted as the SNMP lines' columns.
+QString syslogPrefix(const QTime &time, const QDate &date)
 {
     const QByteArray timeBytes = timeText(time).toLatin1();
     const QByteArray dateBytes = dateText(date).toLatin1();
-    // %s stops at the first NUL of the datagram, which is where the message ends.
-    return QString::asprintf("%s;%s;;;;;;8;;;;;%s", dateBytes.constData(), timeBytes.constData(), datagram.constData());
+    return QString::asprintf("%s;%s;;;;;;8;;;;;", dateBytes.constData(), timeBytes.constData());
+}
+
+// The message up to the datagram's first NUL, read as UTF-8 as the formatter reads it.
+QString messageText(const QByteArray &datagram)
+{
+    return QString::fromUtf8(datagram.constData());
+}
+
+} // namespace
+
+QString syslogLine(const QByteArray &datagram, const QTime &time, const QDate &date)
+{
+    return syslogPrefix(time, date) + messageText(datagram);
 }
 
 QString syslogLine(const QByteArray &datagram, qint64 msecsSinceEpoch)
 {
-    // The conversion to local time is looked up once a second too.
+    // The conversion to local time and the columns before the message change once a
+    // second at most; a burst brings thousands of lines within one.
     thread_local qint64 lastSecond = std::numeric_limits<qint64>::min();
-    thread_local QDateTime local;
+    thread_local QString prefix;
     const qint64 second = msecsSinceEpoch / 1000;
     if (second != lastSecond) {
-        local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        prefix = syslogPrefix(local.time(), local.date());
         lastSecond = second;
     }
-    return syslogLine(datagram, local.time(), local.date());
+    return prefix + messageText(datagram);
 }
 
 QByteArray toLogBytes(const QString &line)
