@@ -16,7 +16,7 @@ TEventOutput::TEventOutput(Sinks sinks, QObject *parent)
 
 void TEventOutput::schedule(QTimer *timer, qint64 dueMs)
 {
-    timer->start(int(qBound(qint64(0), dueMs - clock.elapsed(), qint64(FrameMs + BalloonMs))));
+    timer->start(int(qBound(qint64(0), dueMs - clock.elapsed(), qint64(qMax(StreamFrameMs, BalloonMs)))));
 }
 
 void TEventOutput::add(const QString &title, const QString &line, bool balloon)
@@ -49,9 +49,10 @@ void TEventOutput::flush()
         frame = lines.first(FrameLines);
         lines.remove(0, FrameLines);
     }
-    // Frames come close together only while a full one leaves lines waiting: a steady
-    // stream that fits into frames FrameMs apart costs one repaint per frame, not per line.
-    frameGap = frame.size() >= FrameLines ? BurstFrameMs : FrameMs;
+    if (frame.size() >= FrameLines)
+        frameGap = BurstFrameMs;
+    else
+        frameGap = frame.size() >= StreamLines ? StreamFrameMs : FrameMs;
     const int hidden = qMin(unshown, int(frame.size()));
     unshown -= hidden;
     if (hidden < frame.size())

@@ -30,16 +30,21 @@ public:
         std::function<void(const QString &title, const QString &line)> balloon;
     };
 
-    // Frames come this far apart while a trickle of events arrives, and BurstFrameMs apart
-    // during a burst: every frame repaints the view and lays out the lines it shows, which
-    // at a steady thousand events a second costs more than the events themselves.
+    // Frames come this far apart while a trickle of events arrives: every frame repaints
+    // the view and lays out the lines it shows, which at a steady thousand events a
+    // second costs more than the events themselves. A frame of StreamLines or more
+    // scrolls the view by more than a page, faster than anyone reads: the next comes
+    // StreamFrameMs later. A full frame with more waiting is a burst, to be worked off:
+    // the next comes BurstFrameMs later.
     static constexpr int FrameMs = 200;
+    static constexpr int StreamLines = 100;
+    static constexpr int StreamFrameMs = 500;
     static constexpr int BurstFrameMs = 40;
     // Balloons further apart than this each get their own; closer ones are merged into
     // the newest, so that each stays readable.
     static constexpr int BalloonMs = 250;
     // Lines handed on in one frame at most; producers that can wait hold back beyond it.
-    static constexpr int FrameLines = 4096;
+    static constexpr int FrameLines = 6144;
     // A frame a producer asks to wait for comes this much later, this many times at most.
     static constexpr int PostponeMs = 5;
     static constexpr int MaxPostponed = 20;

@@ -52,7 +52,7 @@ void TestEventOutput::burstInOrderAcrossFrames()
 
     QTest::qWait(TEventOutput::FrameMs + 10);
     QStringList sent;
-    for (int i = 0; i < 3 * TEventOutput::FrameLines + 7; ++i) {
+    for (int i = 0; i < 3 * TEventOutput::FrameLines + TEventOutput::StreamLines; ++i) {
         sent << QString::number(i);
         output->add("t", sent.last(), false);
     }
@@ -72,6 +72,12 @@ void TestEventOutput::burstInOrderAcrossFrames()
     QCOMPARE(stored, sent);
     QCOMPARE(shown, sent);
     QVERIFY(balloons.isEmpty());
+
+    // The burst's last frame scrolled by more than a page: the next one waits longer.
+    output->add("t", "after", false);
+    QTRY_VERIFY(output->isEmpty());
+    QCOMPARE(storeFrames.last(), QStringList{"after"});
+    QVERIFY(frameTimes.last() - frameTimes[frameTimes.size() - 2] >= TEventOutput::StreamFrameMs - 2);
 }
 
 void TestEventOutput::balloonsAtMostFourASecond()
