@@ -315,6 +315,10 @@ void Receiver::read(Context &context)
     pollfd fds[2] = {{context.socket, POLLIN, 0}, {context.wake, POLLIN, 0}};
     m_receivingGeneration.store(context.generation);
     while (!context.stopping.load()) {
+        // A burst whose last read filled a batch leaves the socket empty: no flood any
+        // more, or decoding would go on pausing for a burst that has ended.
+        if (context.flooded.load(std::memory_order_relaxed) && poll(fds, 2, 0) == 0)
+            context.flooded.store(false, std::memory_order_relaxed);
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
