@@ -21,7 +21,8 @@ const int maxTextLines = 6;
 
 } // namespace
 
-TBalloonTip::TBalloonTip(const QSystemTrayIcon *trayIcon) : QWidget(nullptr, Qt::ToolTip), trayIcon(trayIcon)
+TBalloonTip::TBalloonTip(const QSystemTrayIcon *trayIcon)
+    : QWidget(nullptr, Qt::ToolTip | Qt::WindowDoesNotAcceptFocus), trayIcon(trayIcon)
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
     QPalette colours = QToolTip::palette();
