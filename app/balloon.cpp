@@ -1,8 +1,7 @@
 #include "balloon.h"
 
+#include "balloontip.h"
 #include "desktopnotification.h"
-
-#include <QTimer>
 
 namespace {
 
@@ -25,28 +24,25 @@ TBalloon::TBalloon(QSystemTrayIcon *trayIcon) : QObject(trayIcon), trayIcon(tray
     if (TDesktopNotification::showsTrayBalloons(bus)) {
         notification = new TDesktopNotification(bus, QStringLiteral("Ventrix"), this);
         connect(notification, &TDesktopNotification::clicked, this, &TBalloon::clicked);
-    } else {
-        // Qt's own tray icon reports a click on the icon while a balloon shows as a click
-        // on the balloon too, right before the icon's activation: that click is the icon's.
-        connect(trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
-            iconClicked = false;
-            QTimer::singleShot(0, this, [this] {
-                if (!iconClicked)
-                    emit clicked();
-            });
-        });
-        connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger)
-                iconClicked = true;
-        });
     }
 }
+
+TBalloon::~TBalloon() = default;
 
 void TBalloon::show(const QString &title, const QString &text, QSystemTrayIcon::MessageIcon icon, int msecs)
 {
     emit shown(title, text, icon, msecs);
-    if (notification)
+    if (notification) {
         notification->show(title, text, iconName(icon), msecs);
-    else
-        trayIcon->showMessage(title, text, icon, msecs);
+        return;
+    }
+    // As Qt's tray icon does, no balloon from a hidden icon.
+    if (!trayIcon->isVisible())
+        return;
+    if (!tip) {
+        tip = std::make_unique<TBalloonTip>(trayIcon);
+        tip->setObjectName("balloonTip");
+        connect(tip.get(), &TBalloonTip::clicked, this, &TBalloon::clicked);
+    }
+    tip->showMessage(title, text, icon, msecs);
 }

@@ -3,18 +3,22 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 
+#include <memory>
+
+class TBalloonTip;
 class TDesktopNotification;
 
 // Where the window's balloons go. Decided once, when the tray icon is made, as Qt decides
 // for the icon itself: where the desktop shows balloons as notifications, one notification
 // that each new balloon replaces (Qt would stack a new one for every balloon); otherwise
-// the tray icon's own balloon, which replaces itself.
+// a balloon window of our own beside the tray icon, made at the first balloon and kept.
 class TBalloon : public QObject
 {
     Q_OBJECT
 
 public:
     explicit TBalloon(QSystemTrayIcon *trayIcon);
+    ~TBalloon() override;
 
     void show(const QString &title, const QString &text, QSystemTrayIcon::MessageIcon icon, int msecs);
 
@@ -27,5 +31,5 @@ signals:
 private:
     QSystemTrayIcon *trayIcon;
     TDesktopNotification *notification = nullptr;
-    bool iconClicked = false;
+    std::unique_ptr<TBalloonTip> tip;
 };

@@ -42,8 +42,8 @@ void TMainWindow::createTray()
     trayMenu->setObjectName("trayMenu");
     trayIcon->setObjectName("trayIcon");
 
-    // The balloon reports the tray icon's messageClicked(), or the click on the desktop
-    // notification that stands for the balloon.
+    // The balloon reports a click on itself, or on the desktop notification that stands
+    // for it.
     balloon = new TBalloon(trayIcon);
     balloon->setObjectName("balloon");
     connect(balloon, &TBalloon::clicked, this, &TMainWindow::onSystrayIconMessageClicked);

@@ -28,6 +28,24 @@ private slots:
         QTEST(result.topLeft(), "topLeft");
         QCOMPARE(result.size(), frame);
     }
+
+    void balloonPlacement_data()
+    {
+        QTest::addColumn<QRect>("icon");
+        QTest::addColumn<QPoint>("topLeft");
+
+        // A 1024x768 screen with a 24 px panel at the top and a 300x100 balloon.
+        QTest::newRow("tray at the top right: below") << QRect(1000, 0, 24, 24) << QPoint(724, 24);
+        QTest::newRow("tray at the bottom: above") << QRect(500, 744, 24, 24) << QPoint(224, 644);
+        QTest::newRow("icon near the left edge: kept inside") << QRect(10, 0, 24, 24) << QPoint(0, 24);
+        QTest::newRow("no icon geometry: the corner") << QRect() << QPoint(724, 668);
+    }
+
+    void balloonPlacement()
+    {
+        QFETCH(QRect, icon);
+        QTEST(balloonPosition(icon, QRect(0, 0, 1024, 768), QRect(0, 24, 1024, 744), QSize(300, 100)), "topLeft");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestGeometry)

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -13,6 +14,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 #include <memory>
 
@@ -33,6 +35,7 @@ private slots:
     void triggerTogglesOtherReasonsDoNothing_data();
     void triggerTogglesOtherReasonsDoNothing();
     void balloonClickToggles();
+    void balloonWindowIsReused();
     void maximisedComesBackNormal();
     void showActionRestores();
     void closeQuestion_data();
@@ -47,6 +50,7 @@ private slots:
 private:
     void makeWindow(const QVariantMap &values = {});
     QSystemTrayIcon *tray() const { return window->findChild<QSystemTrayIcon *>("trayIcon"); }
+    static QWidget *balloonTip();
     void toTray();
     std::unique_ptr<TMainWindow> window;
     PrivateSessionBus bus;
@@ -64,6 +68,17 @@ void TestTray::makeWindow(const QVariantMap &values)
     all.insert(values);
     writeSettingsFile(all);
     window = std::make_unique<TMainWindow>();
+}
+
+// The balloon window of the XEmbed tray, a top-level window of its own; none unless there
+// is exactly one.
+QWidget *TestTray::balloonTip()
+{
+    QWidgetList found;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == "balloonTip")
+            found << w;
+    return found.size() == 1 ? found.first() : nullptr;
 }
 
 void TestTray::toTray()
@@ -143,18 +158,55 @@ void TestTray::balloonClickToggles()
     makeWindow();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    emit tray()->messageClicked();
+    window->showTrayMessage("SNMP trap received", "one");
+    QTest::mouseClick(balloonTip(), Qt::LeftButton);
     QTRY_VERIFY(!window->isVisible());
-    emit tray()->messageClicked();
+    window->showTrayMessage("SNMP trap received", "two");
+    QTest::mouseClick(balloonTip(), Qt::LeftButton);
     QTRY_VERIFY(window->isVisible());
     QVERIFY(!window->isMinimized());
 
-    // Qt's tray reports a click on the icon while a balloon shows as both: one toggle.
+    // A click on the icon while a balloon shows is the icon's alone: one toggle.
     toTray();
-    emit tray()->messageClicked();
+    window->showTrayMessage("SNMP trap received", "three");
     emit tray()->activated(QSystemTrayIcon::Trigger);
     QTest::qWait(400);
     QVERIFY(window->isVisible());
+}
+
+void TestTray::balloonWindowIsReused()
+{
+    makeWindow();
+    auto *balloon = window->findChild<TBalloon *>("balloon");
+    QSignalSpy clicked(balloon, &TBalloon::clicked);
+    balloon->show("Syslog message recieved", "first", QSystemTrayIcon::Warning, 5000);
+    QWidget *tip = balloonTip();
+    QVERIFY(tip && tip->isVisible());
+    const WId id = tip->winId();
+    const QSize size = tip->size();
+
+    // The next balloon is the same window with new texts, and it goes when its time is up.
+    balloon->show("SNMP trap received", "second", QSystemTrayIcon::Warning, 200);
+    QCOMPARE(balloonTip(), tip);
+    QCOMPARE(tip->winId(), id);
+    QCOMPARE(tip->size(), size);
+    QVERIFY(tip->isVisible());
+    QCOMPARE(tip->windowTitle(), "SNMP trap received");
+    QCOMPARE(tip->findChild<QLabel *>("title")->text(), "SNMP trap received");
+    QCOMPARE(tip->findChild<QLabel *>("text")->text(), "second");
+    QTRY_VERIFY(!tip->isVisible());
+
+    // A click on it is a balloon click; its close button only puts it away.
+    balloon->show("SNMP trap received", "third", QSystemTrayIcon::Warning, 5000);
+    QTest::mouseClick(tip, Qt::LeftButton);
+    QVERIFY(!tip->isVisible());
+    QCOMPARE(clicked.size(), 1);
+    balloon->show("SNMP trap received", "fourth", QSystemTrayIcon::Warning, 5000);
+    QVERIFY(tip->isVisible());
+    QTest::mouseClick(tip->findChild<QToolButton *>("closeButton"), Qt::LeftButton);
+    QVERIFY(!tip->isVisible());
+    QCOMPARE(clicked.size(), 1);
+    QCOMPARE(balloonTip(), tip);
 }
 
 void TestTray::maximisedComesBackNormal()
