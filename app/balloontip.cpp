@@ -25,6 +25,11 @@ TBalloonTip::TBalloonTip(const QSystemTrayIcon *trayIcon)
     : QWidget(nullptr, Qt::ToolTip | Qt::WindowDoesNotAcceptFocus), trayIcon(trayIcon)
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // Its text is an event line, laid out anew for every balloon: as in the log view,
+    // simple scripts skip the text shaper.
+    QFont noShaping;
+    noShaping.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(noShaping);
     QPalette colours = QToolTip::palette();
     colours.setColor(QPalette::Window, colours.color(QPalette::ToolTipBase));
     colours.setColor(QPalette::WindowText, colours.color(QPalette::ToolTipText));
