@@ -176,9 +176,10 @@ void TMainWindow::onReadSyslogDatagram()
         for (const TSyslogIntake::Arrival &arrival : arrivals)
             processSyslogDatagram(arrival.bytes, arrival.msecsSinceEpoch);
     }
-    // With lines in the frame, the frame's end takes on what is left (see the
-    // constructor); without, nothing else would.
-    if (eventOutput->isEmpty() && !syslogSocket->announceNext())
+    // Without lines in the frame nothing else would take on what is left. What a burst
+    // leaves is taken on in the next turn until the frame is full, whose end then takes
+    // it on (see the constructor). A trickle waits for its frame.
+    if (eventOutput->isEmpty() ? !syslogSocket->announceNext() : eventOutput->hasRoom() && syslogSocket->hasArrivals())
         queueSyslogRead(0);
 }
 

@@ -28,9 +28,12 @@ void TEventOutput::add(const QString &title, const QString &line, bool balloon)
         balloonWaiting = true;
     }
     // After a quiet spell the frame is due at once: the next turn of the event loop,
-    // which still gathers whatever else this turn brings.
+    // which still gathers whatever else this turn brings. A whole frame's worth is a
+    // burst, handed on at its pace however long the last frame asked to wait.
     if (!frameTimer->isActive())
         schedule(frameTimer, lastFrame + frameGap);
+    else if (lines.size() == FrameLines && frameGap > BurstFrameMs)
+        schedule(frameTimer, lastFrame + BurstFrameMs);
 }
 
 void TEventOutput::flush()

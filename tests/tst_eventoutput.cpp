@@ -78,6 +78,15 @@ void TestEventOutput::burstInOrderAcrossFrames()
     QTRY_VERIFY(output->isEmpty());
     QCOMPARE(storeFrames.last(), QStringList{"after"});
     QVERIFY(frameTimes.last() - frameTimes[frameTimes.size() - 2] >= TEventOutput::StreamFrameMs - 2);
+    // Unless a whole frame's worth is waiting by then: a burst right after a stream.
+    QTest::qWait(TEventOutput::FrameMs + 10);
+    for (int i = 0; i < TEventOutput::StreamLines; ++i)
+        output->add("t", "stream", false);
+    QTRY_VERIFY(output->isEmpty());
+    for (int i = 0; i < TEventOutput::FrameLines; ++i)
+        output->add("t", "burst", false);
+    QTRY_VERIFY(output->isEmpty());
+    QVERIFY(frameTimes.last() - frameTimes[frameTimes.size() - 2] < TEventOutput::StreamFrameMs / 2);
 }
 
 void TestEventOutput::balloonsAtMostFourASecond()
