@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -41,7 +42,8 @@ public:
     bool isBound() const { return socket.isBound(); }
     QString errorString() const { return error; }
 
-    // Up to max datagrams in the order of arrival.
+    // Up to max datagrams in the order of arrival. Their bytes (NUL-terminated) stay
+    // valid until the next take() or close().
     std::vector<Arrival> take(int max);
     bool hasArrivals() const;
     // Asks for readyRead() at the next datagram. False, and nothing asked, when datagrams
@@ -73,17 +75,46 @@ private:
     // is to stop.
     int readOnce(bool wait);
     void stopReader();
+    // Copies one datagram into the block being filled (the reading thread's).
+    void keep(const char *data, qsizetype size);
+
+    // Datagrams are kept one after another in blocks, each followed by a NUL: the
+    // reading thread allocates nothing per datagram.
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        qsizetype used = 0;
+    };
+    struct Held {
+        QByteArray bytes; // a view into its block
+        qint64 msecsSinceEpoch = 0;
+        quint64 block = 0;
+    };
+    void freeBlocksBefore(quint64 block);
 
     Platform::DatagramSocket socket;
     QString error;
     std::thread reader;
 
     mutable std::mutex mutex;
-    std::deque<Arrival> arrivals;
-    qsizetype heldBytes = 0;
+    std::deque<Held> arrivals;
+    // Written under the lock, read by the reading thread without it.
+    std::atomic<qsizetype> heldBytes{0};
     bool announced = false;
-    // The reading thread's own: one read's datagrams, and the kernel's count seen last.
-    std::vector<Arrival> incoming;
+    // The blocks in use, the first of them numbered firstBlock; the reading thread fills
+    // the last. One emptied block is kept for the next, so that a steady stream does not
+    // map and unmap memory all the time.
+    std::deque<Block> blocks;
+    quint64 firstBlock = 0;
+    // The first block that datagrams not yet among the arrivals may be in.
+    quint64 unpublished = 0;
+    Block spare;
+    // The reading thread's own: the block it fills and its number, one read's
+    // datagrams, and the kernel's count seen last.
+    Block *filling = nullptr;
+    quint64 fillingNumber = 0;
+    std::vector<Held> incoming;
+    qsizetype incomingCost = 0;
+    quint64 incomingOver = 0;
     quint64 kernelBefore = 0;
 
     std::atomic<bool> flooding{false};
