@@ -4,8 +4,8 @@
 #   bench/bench_desktop.sh BUILD_DIR [SCENARIO ...]     # default: 1 2 3 4 5 6
 #     1  1,000 syslog events/s for 10 s, balloons on, then off
 #     2  10,000 syslog events/s for 10 s, balloons on
-#     3  a 100,000-datagram syslog burst at full speed, balloons on, then off
-#     4  loss: a 100,000 syslog burst, 5 s at 50,000/s, a 20,000 trap burst (balloons on)
+#     3  a 100,000-datagram syslog burst at full speed, balloons on, then off (3b)
+#     4  loss: a 100,000 syslog burst, 5 s at 50,000/s (4b), a 20,000 trap burst (4c), balloons on
 #     5  one trap in the middle of 5 s at 50,000 syslog datagrams/s: its delay to the log file
 #     6  idle for 10 s: CPU time and wake-ups
 # Each run starts the program afresh and prints one line: events sent (and the rate the
@@ -14,8 +14,9 @@
 # its resident memory before, after (settled) and kept per line.
 # Started as root, the desktop session and the program run as nobody (setpriv), with the
 # kernel's default net.core.rmem_max; Xvfb stays root's and lets nobody in by a cookie.
-# Env: DRAIN_LIMIT (s, default 150) stops waiting for lines; SHOT=FILE.png keeps a screenshot
-# taken during scenario 1.
+# A single run is named by its label (1b, 3b, 4b, 4c). Env: DRAIN_LIMIT (s, default 150) stops
+# waiting for lines; SHOT=FILE.png keeps a screenshot taken during scenario 1; APP_STDERR=FILE
+# keeps the program's standard error.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../scripts/desktop.sh"
@@ -193,18 +194,26 @@ echo "# scenario, balloons, kind, events, rate; the sender's rate; lost (of them
     "kernel: socket buffer full)/duplicated/out of order;" \
     "lines/s from the first send to the last line; CPU per line written; resident memory before," \
     "settled after, kept per line (average line length)"
-for s in "${scenarios[@]}"; do
-    case $s in
-    1) measure 1 true syslog 10000 1000
-       measure 1b false syslog 10000 1000 ;;
+one() { # a single run by its label
+    case $1 in
+    1) measure 1 true syslog 10000 1000 ;;
+    1b) measure 1b false syslog 10000 1000 ;;
     2) measure 2 true syslog 100000 10000 ;;
-    3) measure 3 true syslog 100000 0
-       measure 3b false syslog 100000 0 ;;
-    4) measure 4 true syslog 100000 0
-       measure 4b true syslog 250000 50000
-       measure 4c true trap 20000 0 ;;
+    3) measure 3 true syslog 100000 0 ;;
+    3b) measure 3b false syslog 100000 0 ;;
+    4) measure 4 true syslog 100000 0 ;;
+    4b) measure 4b true syslog 250000 50000 ;;
+    4c) measure 4c true trap 20000 0 ;;
     5) latency ;;
     6) idle ;;
-    *) echo "unknown scenario $s"; exit 2 ;;
+    *) echo "unknown scenario $1"; exit 2 ;;
+    esac
+}
+for s in "${scenarios[@]}"; do
+    case $s in
+    1) one 1; one 1b ;;
+    3) one 3; one 3b ;;
+    4) one 4; one 4b; one 4c ;;
+    *) one "$s" ;;
     esac
 done

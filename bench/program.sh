@@ -32,7 +32,7 @@ BalloonEnable=$balloons
 DataDir=$work/data
 INI
     HOME=$work XDG_CONFIG_HOME=$work/.config XDG_RUNTIME_DIR=$work/rt QT_QPA_PLATFORM=$platform \
-        "$app" >/dev/null 2>&1 &
+        "$app" >/dev/null 2>>"${APP_STDERR:-/dev/null}" &
     pid=$!
 }
 
