@@ -3,15 +3,17 @@
 #include <QTimer>
 
 TEventOutput::TEventOutput(Sinks sinks, QObject *parent)
-    : QObject(parent), sinks(std::move(sinks)), frameTimer(new QTimer(this)), balloonTimer(new QTimer(this))
+    : QObject(parent), sinks(std::move(sinks)), frameTimer(new QTimer(this)), balloonTimer(new QTimer(this)),
+      viewTimer(new QTimer(this))
 {
     clock.start();
-    for (QTimer *timer : {frameTimer, balloonTimer}) {
+    for (QTimer *timer : {frameTimer, balloonTimer, viewTimer}) {
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
     }
     connect(frameTimer, &QTimer::timeout, this, &TEventOutput::flush);
     connect(balloonTimer, &QTimer::timeout, this, &TEventOutput::showBalloon);
+    connect(viewTimer, &QTimer::timeout, this, &TEventOutput::showView);
 }
 
 void TEventOutput::schedule(QTimer *timer, qint64 dueMs)
@@ -44,6 +46,11 @@ void TEventOutput::flush()
         return;
     }
     postponed = 0;
+    // Lines that gather() added asked for a frame of their own: this is the one. Without
+    // lines there is nothing to hand on, and a flood's pace is kept.
+    frameTimer->stop();
+    if (lines.isEmpty())
+        return;
     lastFrame = clock.elapsed();
     QStringList frame;
     if (lines.size() <= FrameLines) {
@@ -52,14 +59,19 @@ void TEventOutput::flush()
         frame = lines.first(FrameLines);
         lines.remove(0, FrameLines);
     }
-    if (frame.size() >= FrameLines)
-        frameGap = BurstFrameMs;
-    else
-        frameGap = frame.size() >= StreamLines ? StreamFrameMs : FrameMs;
+    // A quarter frame or more is a flood or a burst: its lines reach the log file sooner,
+    // which costs one opening of the file per frame; the view rests all the same.
+    frameGap = frame.size() >= FrameLines / 4 ? BurstFrameMs : FrameMs;
     const int hidden = qMin(unshown, int(frame.size()));
     unshown -= hidden;
     if (hidden < frame.size())
-        sinks.view(hidden ? frame.sliced(hidden) : frame);
+        unviewed += hidden ? frame.sliced(hidden) : frame;
+    if (!unviewed.isEmpty()) {
+        if (lastFrame - lastView >= viewGap || unviewed.size() >= FrameLines)
+            showView();
+        else if (!viewTimer->isActive())
+            schedule(viewTimer, lastView + viewGap);
+    }
     sinks.store(frame);
 
     if (balloonWaiting && !balloonTimer->isActive()) {
@@ -73,6 +85,17 @@ void TEventOutput::flush()
     emit frameDone();
 }
 
+void TEventOutput::showView()
+{
+    viewTimer->stop();
+    if (unviewed.isEmpty())
+        return;
+    lastView = clock.elapsed();
+    viewGap = unviewed.size() >= StreamLines ? StreamFrameMs : 0;
+    sinks.view(unviewed);
+    unviewed.clear();
+}
+
 void TEventOutput::showBalloon()
 {
     if (!balloonWaiting)
@@ -82,12 +105,20 @@ void TEventOutput::showBalloon()
     sinks.balloon(balloonTitle, balloonLine);
 }
 
+void TEventOutput::forgetForView()
+{
+    unshown = int(lines.size());
+    unviewed.clear();
+}
+
 void TEventOutput::storeAll()
 {
     frameTimer->stop();
     balloonTimer->stop();
+    viewTimer->stop();
     balloonWaiting = false;
     unshown = 0;
+    unviewed.clear();
     if (!lines.isEmpty())
         sinks.store(lines);
     lines.clear();

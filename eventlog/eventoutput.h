@@ -9,10 +9,11 @@
 class QTimer;
 
 // The output step in frames. Event lines are collected and handed on together, at most 25
-// times a second and at once when nothing was going on: one append to
-// the view, one opening of the log file and at most one balloon for all the lines of a
-// frame. Showing and storing cost far more per call than per line, so a burst costs
-// little more than a single event; lines keep their order.
+// times a second and at once when nothing was going on: one opening of the log file and
+// at most one balloon for all the lines of a frame, and one append to the view for them
+// (for several frames while a stream scrolls it by pages). Showing and storing cost far
+// more per call than per line, so a burst costs little more than a single event; lines
+// keep their order.
 class TEventOutput : public QObject
 {
     Q_OBJECT
@@ -30,16 +31,17 @@ public:
         std::function<void(const QString &title, const QString &line)> balloon;
     };
 
-    // Frames come this far apart while a trickle of events arrives: every frame repaints
-    // the view and lays out the lines it shows, which at a steady thousand events a
-    // second costs more than the events themselves. A frame of StreamLines or more
-    // scrolls the view by more than a page, faster than anyone reads: the next comes
-    // StreamFrameMs later. A full frame with more waiting is a burst, to be worked off:
-    // the next comes BurstFrameMs later.
+    // Frames come this far apart while a trickle of events arrives, and BurstFrameMs apart
+    // during a flood or a burst.
     static constexpr int FrameMs = 200;
+    static constexpr int BurstFrameMs = 40;
+    // The view takes the lines of every frame, but after StreamLines or more at once it
+    // takes the next only StreamFrameMs later (or a full frame's worth): it has scrolled
+    // by more than a page, faster than anyone reads, and every append lays out and
+    // repaints the view, which at a steady thousand events a second costs more than the
+    // events themselves. The log file and the balloon do not wait for it.
     static constexpr int StreamLines = 100;
     static constexpr int StreamFrameMs = 500;
-    static constexpr int BurstFrameMs = 40;
     // Balloons further apart than this each get their own; closer ones are merged into
     // the newest, so that each stays readable.
     static constexpr int BalloonMs = 250;
@@ -56,7 +58,7 @@ public:
     bool hasRoom() const { return int(lines.size()) < FrameLines; }
     bool isEmpty() const { return lines.isEmpty(); }
     // The view is being cleared: the lines waiting for it are not shown (they are stored).
-    void forgetForView() { unshown = int(lines.size()); }
+    void forgetForView();
     // Stores everything that waits, without view or balloon: the program is ending.
     void storeAll();
 
@@ -66,13 +68,16 @@ signals:
 
 private:
     void flush();
+    void showView();
     void showBalloon();
     void schedule(QTimer *timer, qint64 dueMs);
 
     Sinks sinks;
     QStringList lines;
-    // How many of the first lines are not for the view.
+    // How many of the first lines are not for the view, and the lines handed on that
+    // the view has not taken yet.
     int unshown = 0;
+    QStringList unviewed;
     QString balloonTitle;
     QString balloonLine;
     bool balloonWaiting = false;
@@ -82,6 +87,9 @@ private:
     int frameGap = FrameMs;
     int postponed = 0;
     qint64 lastBalloon = -BalloonMs;
+    qint64 lastView = 0;
+    int viewGap = 0;
     QTimer *frameTimer;
     QTimer *balloonTimer;
+    QTimer *viewTimer;
 };

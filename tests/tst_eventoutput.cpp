@@ -23,6 +23,7 @@ private:
     QList<QStringList> storeFrames;
     QStringList balloons;
     QList<qint64> frameTimes;
+    QList<qint64> viewTimes;
     QElapsedTimer clock;
 };
 
@@ -32,9 +33,13 @@ void TestEventOutput::init()
     storeFrames.clear();
     balloons.clear();
     frameTimes.clear();
+    viewTimes.clear();
     clock.start();
     TEventOutput::Sinks sinks;
-    sinks.view = [this](const QStringList &lines) { viewFrames << lines; };
+    sinks.view = [this](const QStringList &lines) {
+        viewFrames << lines;
+        viewTimes << clock.elapsed();
+    };
     sinks.store = [this](const QStringList &lines) {
         storeFrames << lines;
         frameTimes << clock.elapsed();
@@ -49,6 +54,7 @@ void TestEventOutput::burstInOrderAcrossFrames()
     output->add("t", "lone", false);
     QCoreApplication::processEvents();
     QCOMPARE(storeFrames, (QList<QStringList>{{"lone"}}));
+    QCOMPARE(viewFrames, (QList<QStringList>{{"lone"}}));
 
     QTest::qWait(TEventOutput::FrameMs + 10);
     QStringList sent;
@@ -59,7 +65,7 @@ void TestEventOutput::burstInOrderAcrossFrames()
     QTRY_VERIFY(output->isEmpty());
     QCoreApplication::processEvents();
     QCOMPARE(storeFrames.size(), 1 + 4);
-    QStringList stored, shown;
+    QStringList stored;
     for (int i = 1; i < storeFrames.size(); ++i) {
         QVERIFY(storeFrames[i].size() <= TEventOutput::FrameLines);
         // Frames keep their distance (a coarse timer may fire a millisecond early).
@@ -67,26 +73,33 @@ void TestEventOutput::burstInOrderAcrossFrames()
             QVERIFY2(frameTimes[i] - frameTimes[i - 1] >= TEventOutput::BurstFrameMs - 2,
                      qPrintable(QString::number(frameTimes[i] - frameTimes[i - 1])));
         stored += storeFrames[i];
-        shown += viewFrames[i];
     }
     QCOMPARE(stored, sent);
+    // The view takes every full frame at once, the rest once it has rested.
+    QTRY_COMPARE(viewFrames.size(), 1 + 4);
+    QStringList shown;
+    for (int i = 1; i < viewFrames.size(); ++i)
+        shown += viewFrames[i];
     QCOMPARE(shown, sent);
+    QVERIFY(viewTimes[4] - viewTimes[3] >= TEventOutput::StreamFrameMs - 2);
     QVERIFY(balloons.isEmpty());
 
-    // The burst's last frame scrolled by more than a page: the next one waits longer.
+    // After a page or more, the view rests: a line that follows is stored with its own
+    // frame, but shown only StreamFrameMs after the view's last append.
     output->add("t", "after", false);
-    QTRY_VERIFY(output->isEmpty());
+    QTRY_COMPARE(viewFrames.last(), QStringList{"after"});
     QCOMPARE(storeFrames.last(), QStringList{"after"});
-    QVERIFY(frameTimes.last() - frameTimes[frameTimes.size() - 2] >= TEventOutput::StreamFrameMs - 2);
-    // Unless a whole frame's worth is waiting by then: a burst right after a stream.
+    QVERIFY(viewTimes.last() - viewTimes[viewTimes.size() - 2] >= TEventOutput::StreamFrameMs - 2);
+    QVERIFY(viewTimes.last() - frameTimes.last() > TEventOutput::StreamFrameMs / 2);
+    // A burst after a trickle goes out at once, and the view takes a full frame at once.
     QTest::qWait(TEventOutput::FrameMs + 10);
-    for (int i = 0; i < TEventOutput::StreamLines; ++i)
-        output->add("t", "stream", false);
-    QTRY_VERIFY(output->isEmpty());
+    output->add("t", "trickle", false);
+    QTRY_COMPARE(storeFrames.last(), QStringList{"trickle"});
     for (int i = 0; i < TEventOutput::FrameLines; ++i)
         output->add("t", "burst", false);
     QTRY_VERIFY(output->isEmpty());
-    QVERIFY(frameTimes.last() - frameTimes[frameTimes.size() - 2] < TEventOutput::StreamFrameMs / 2);
+    QVERIFY(frameTimes.last() - frameTimes[frameTimes.size() - 2] < TEventOutput::FrameMs / 2);
+    QTRY_COMPARE(viewFrames.last().size(), TEventOutput::FrameLines);
 }
 
 void TestEventOutput::balloonsAtMostFourASecond()
