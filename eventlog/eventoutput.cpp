@@ -59,9 +59,9 @@ void TEventOutput::flush()
         frame = lines.first(FrameLines);
         lines.remove(0, FrameLines);
     }
-    // A quarter frame or more is a flood or a burst: its lines reach the log file sooner,
+    // Half a frame or more is a flood or a burst: its lines reach the log file sooner,
     // which costs one opening of the file per frame; the view rests all the same.
-    frameGap = frame.size() >= FrameLines / 4 ? BurstFrameMs : FrameMs;
+    frameGap = frame.size() >= FrameLines / 2 ? BurstFrameMs : FrameMs;
     const int hidden = qMin(unshown, int(frame.size()));
     unshown -= hidden;
     if (hidden < frame.size())
