@@ -49,6 +49,7 @@ private:
     qintptr handle = -1;
     qintptr wakeHandle = -1;
     quint64 dropped = 0;
+    int readsUncounted = 0;
     QByteArray buffers;
 };
 

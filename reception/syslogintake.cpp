@@ -20,7 +20,7 @@ constexpr qsizetype ArrivalOverhead = 96;
 // MaxTrickleMs; the first pause after a quiet spell is short, and even the longest one
 // leaves room in a normal user's socket buffer for a burst that starts meanwhile.
 constexpr int TrickleMs = 4;
-constexpr int MaxTrickleMs = 12;
+constexpr int MaxTrickleMs = 16;
 // Room for 2,000 or so typical datagrams, and for the largest one with its NUL; large
 // enough for pages of its own, given back as soon as it is freed. A thread that
 // allocated every datagram on its own grew its heap a page at a time, which took half
