@@ -132,7 +132,7 @@ for _ in 1 2 3; do
     printf '<13>Dec  8 10:00:00 pump-7 door: opened' >/dev/udp/127.0.0.1/"$syslog_port"
     sleep 0.3
 done
-balloon() { xwininfo -root -tree | grep -q '"Syslog message recieved"\|QBalloonTip' || \
+balloon() { xwininfo -root -tree | grep -q '"Syslog message recieved"' || \
     [ "$(xdotool search --onlyvisible --class ventrix 2>/dev/null | wc -l)" -gt 2 ]; }
 wait_for 5 balloon || fail "no balloon appeared"
 wait_for 5 grep -q 'door: opened' "$work/home/data/log.txt" || fail "the event is not in the log file"
