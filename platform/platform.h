@@ -36,7 +36,7 @@ public:
     // batch at most) and hands each datagram to take(). Returns how many it read, -1 once
     // woken. With wait false it only reads what is there, for emptying the socket.
     int receive(void (*take)(void *context, const char *data, qsizetype size), void *context, bool wait = true);
-    static constexpr int Batch = 32;
+    static constexpr int Batch = 64;
     void wake();
     // Waits this long unless wake() is called (false then): datagrams that come in the
     // meantime are read together, at the cost of one wake-up instead of one each.
