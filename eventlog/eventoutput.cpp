@@ -93,7 +93,7 @@ void TEventOutput::showView()
     lastView = clock.elapsed();
     viewGap = unviewed.size() >= StreamLines ? StreamFrameMs : 0;
     sinks.view(unviewed);
-    unviewed.clear();
+    unviewed = QStringList(); // not clear(), which keeps the capacity of a burst
 }
 
 void TEventOutput::showBalloon()

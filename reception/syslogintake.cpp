@@ -22,9 +22,9 @@ constexpr qsizetype ArrivalOverhead = 96;
 constexpr int TrickleMs = 4;
 constexpr int MaxTrickleMs = 16;
 // Room for 2,000 or so typical datagrams, and for the largest one with its NUL; large
-// enough for pages of its own, given back as soon as it is freed. A thread that
-// allocated every datagram on its own grew its heap a page at a time, which took half
-// of the reading thread's time in a burst.
+// enough for pages of its own, given back as soon as it is freed (a steady stream maps
+// one every few seconds). A thread that allocated every datagram on its own grew its
+// heap a page at a time, which took half of the reading thread's time in a burst.
 constexpr qsizetype BlockSize = 256 * 1024;
 
 } // namespace
@@ -69,7 +69,6 @@ void TSyslogIntake::close()
     blocks.clear();
     firstBlock = unpublished = 0;
     filling = nullptr;
-    spare = Block();
 }
 
 void TSyslogIntake::closeKeepingArrivals()
@@ -163,8 +162,7 @@ void TSyslogIntake::keep(const char *data, qsizetype size)
     incomingCost += cost;
     if (!filling || filling->used + size + 1 > BlockSize) {
         std::lock_guard<std::mutex> lock(mutex);
-        blocks.push_back(spare.bytes ? std::move(spare) : Block{std::make_unique<char[]>(BlockSize), 0});
-        spare = Block();
+        blocks.push_back(Block{std::make_unique<char[]>(BlockSize), 0});
         // The last block is never freed by take(), and adding blocks keeps the others
         // where they are: the pointer stays good without the lock.
         filling = &blocks.back();
@@ -182,10 +180,6 @@ void TSyslogIntake::freeBlocksBefore(quint64 block)
 {
     // The last block is the one being filled: it stays.
     while (firstBlock < block && blocks.size() > 1) {
-        if (!spare.bytes) {
-            spare = std::move(blocks.front());
-            spare.used = 0;
-        }
         blocks.pop_front();
         ++firstBlock;
     }

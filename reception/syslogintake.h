@@ -101,13 +101,11 @@ private:
     std::atomic<qsizetype> heldBytes{0};
     bool announced = false;
     // The blocks in use, the first of them numbered firstBlock; the reading thread fills
-    // the last. One emptied block is kept for the next, so that a steady stream does not
-    // map and unmap memory all the time.
+    // the last.
     std::deque<Block> blocks;
     quint64 firstBlock = 0;
     // The first block that datagrams not yet among the arrivals may be in.
     quint64 unpublished = 0;
-    Block spare;
     // The reading thread's own: the block it fills and its number, one read's
     // datagrams, and the kernel's count seen last.
     Block *filling = nullptr;
