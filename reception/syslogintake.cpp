@@ -12,8 +12,8 @@ namespace {
 // Only a privileged process gets more than net.core.rmem_max from the kernel; the
 // reading thread keeps the kernel's buffer nearly empty anyway.
 constexpr int ReceiveBufferBytes = 64 * 1024 * 1024;
-// What a held datagram costs beyond its bytes (array header, heap and queue
-// bookkeeping), so that a flood of tiny datagrams is bounded too.
+// What a held datagram costs beyond its bytes (its NUL and queue bookkeeping), so that
+// a flood of tiny datagrams is bounded too.
 constexpr qsizetype ArrivalOverhead = 96;
 // How long a trickle of datagrams gathers in the kernel between two reads. A wake-up
 // costs more than reading a datagram, so a steady trickle is read ever less often, up to
@@ -102,9 +102,9 @@ int TSyslogIntake::readOnce(bool wait)
     bool announce = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        for (Held &arrival : incoming) {
-            arrival.msecsSinceEpoch = now;
-            arrivals.push_back(std::move(arrival));
+        for (Held &held : incoming) {
+            held.arrival.msecsSinceEpoch = now;
+            arrivals.push_back(std::move(held));
         }
         heldBytes += incomingCost;
         unpublished = fillingNumber;
@@ -173,7 +173,7 @@ void TSyslogIntake::keep(const char *data, qsizetype size)
     std::memcpy(at, data, size_t(size));
     at[size] = '\0';
     filling->used += size + 1;
-    incoming.push_back({QByteArray::fromRawData(at, size), 0, fillingNumber});
+    incoming.push_back({{QByteArray::fromRawData(at, size), 0}, fillingNumber});
 }
 
 void TSyslogIntake::freeBlocksBefore(quint64 block)
@@ -194,8 +194,8 @@ std::vector<TSyslogIntake::Arrival> TSyslogIntake::take(int max)
     const size_t n = qMin(size_t(qMax(max, 0)), arrivals.size());
     out.reserve(n);
     for (size_t i = 0; i < n; ++i) {
-        heldBytes -= arrivals.front().bytes.size() + ArrivalOverhead;
-        out.push_back({arrivals.front().bytes, arrivals.front().msecsSinceEpoch});
+        heldBytes -= arrivals.front().arrival.bytes.size() + ArrivalOverhead;
+        out.push_back(std::move(arrivals.front().arrival));
         arrivals.pop_front();
     }
     return out;

@@ -84,9 +84,9 @@ private:
         std::unique_ptr<char[]> bytes;
         qsizetype used = 0;
     };
+    // An arrival (its bytes a view into its block) and the number of that block.
     struct Held {
-        QByteArray bytes; // a view into its block
-        qint64 msecsSinceEpoch = 0;
+        Arrival arrival;
         quint64 block = 0;
     };
     void freeBlocksBefore(quint64 block);
