@@ -26,6 +26,10 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
     QFont viewFont;
     viewFont.setStyleStrategy(QFont::PreferNoShaping);
     ui->plainTextEditLog->setFont(viewFont);
+    // Every change of the view's width gives each line already in it a layout object of its
+    // own (some 300 bytes a line, kept). With the scroll bar always there, the first lines
+    // that fill the view no longer change its width.
+    ui->plainTextEditLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     Platform::createInstanceMarker("nrvtrrec_install_uninstall_mutex");
     gMainWindow = this;
@@ -69,11 +73,15 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
         onReadSyslogDatagram();
         return !syslogSocket->isFlooded();
     };
-    // Once a burst or a flood is over, what it took in passing goes back to the system;
-    // not while lines keep coming, when the memory would only be taken again.
+    // Once a burst or a flood is over and the view has caught up, what they took in passing
+    // goes back to the system; not while lines keep coming, when it would only be taken again.
     trimTimer = new QTimer(this);
     trimTimer->setSingleShot(true);
     connect(trimTimer, &QTimer::timeout, this, [this] {
+        if (eventOutput->viewWaiting()) {
+            trimTimer->start(TrimQuietMs);
+            return;
+        }
         Platform::releaseFreedMemory();
         linesSinceTrim = 0;
     });

@@ -57,6 +57,8 @@ public:
     // Whether the current frame has room, for producers that can wait.
     bool hasRoom() const { return int(lines.size()) < FrameLines; }
     bool isEmpty() const { return lines.isEmpty(); }
+    // Whether lines already handed on still wait for the view's next append.
+    bool viewWaiting() const { return !unviewed.isEmpty(); }
     // The view is being cleared: the lines waiting for it are not shown (they are stored).
     void forgetForView();
     // Stores everything that waits, without view or balloon: the program is ending.
