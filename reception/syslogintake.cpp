@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <chrono>
 #include <cstring>
 
 #include <pthread.h>
@@ -15,12 +16,16 @@ constexpr int ReceiveBufferBytes = 64 * 1024 * 1024;
 // What a held datagram costs beyond its bytes (its NUL and queue bookkeeping), so that
 // a flood of tiny datagrams is bounded too.
 constexpr qsizetype ArrivalOverhead = 96;
-// How long a trickle of datagrams gathers in the kernel between two reads. A wake-up
-// costs more than reading a datagram, so a steady trickle is read ever less often, up to
-// MaxTrickleMs; the first pause after a quiet spell is short, and even the longest one
-// leaves room in a normal user's socket buffer for a burst that starts meanwhile.
-constexpr int TrickleMs = 4;
+// How long datagrams gather in the kernel between two reads. A wake-up costs more than
+// reading a datagram, so a steady trickle is read ever less often, from TrickleMs up to
+// MaxTrickleMs. A pause is kept short enough that, at the rate just seen, no more than
+// PauseDatagrams gather meanwhile (a tenth of a normal user's socket buffer of typical
+// datagrams); a burst faster than that is read without pauses, each read as soon as
+// anything is there. Otherwise a burst that goes on while the thread waits for the
+// processor after its pause overruns the buffer.
+constexpr int TrickleMs = 1;
 constexpr int MaxTrickleMs = 16;
+constexpr double PauseDatagrams = 1024;
 // Room for 2,000 or so typical datagrams, and for the largest one with its NUL; large
 // enough for pages of its own, given back as soon as it is freed (a steady stream maps
 // one every few seconds). A thread that allocated every datagram on its own grew its
@@ -119,8 +124,12 @@ int TSyslogIntake::readOnce(bool wait)
 void TSyslogIntake::read()
 {
     pthread_setname_np(pthread_self(), "syslog-reader");
+    using Clock = std::chrono::steady_clock;
     bool wait = true;
     int pauseMs = 0;
+    // What came since the last pause (or wait) began: the rate the next pause is set by.
+    qsizetype since = 0;
+    Clock::time_point sinceStart = Clock::now();
     for (;;) {
         // A burst is read without waiting, so without looking at the wake-up either.
         if (stopping.load(std::memory_order_relaxed))
@@ -128,22 +137,28 @@ void TSyslogIntake::read()
         const int count = readOnce(wait);
         if (count < 0)
             return;
+        since += count;
         if (count == Platform::DatagramSocket::Batch) {
             // More is there: a burst, read on at once. Others leave the processor to this
             // thread meanwhile.
             flooding.store(true, std::memory_order_relaxed);
             wait = false;
-            pauseMs = 0;
             continue;
         }
         flooding.store(false, std::memory_order_relaxed);
-        if (count == 0) {
-            // Quiet: wait for the next datagram.
+        const Clock::time_point now = Clock::now();
+        const double ms = qMax(1.0, std::chrono::duration<double, std::milli>(now - sinceStart).count());
+        const double perMs = double(since) / ms;
+        since = 0;
+        sinceStart = now;
+        const int longest = perMs * MaxTrickleMs > PauseDatagrams ? int(PauseDatagrams / perMs) : MaxTrickleMs;
+        pauseMs = qMin(pauseMs ? 2 * pauseMs : TrickleMs, longest);
+        if (count == 0 || pauseMs == 0) {
+            // Quiet, or too fast for any pause: wait for the next datagram.
             wait = true;
             pauseMs = 0;
             continue;
         }
-        pauseMs = pauseMs ? qMin(2 * pauseMs, MaxTrickleMs) : TrickleMs;
         if (!socket.pause(pauseMs))
             return;
         // What has come meanwhile is read without waiting for more.
