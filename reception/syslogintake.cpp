@@ -26,6 +26,8 @@ constexpr qsizetype ArrivalOverhead = 96;
 constexpr int TrickleMs = 1;
 constexpr int MaxTrickleMs = 16;
 constexpr double PauseDatagrams = 1024;
+// Datagrams a millisecond from which the socket is flooded (see isFlooded()).
+constexpr double FloodPerMs = 256;
 // Room for 2,000 or so typical datagrams, and for the largest one with its NUL; large
 // enough for pages of its own, given back as soon as it is freed (a steady stream maps
 // one every few seconds). A thread that allocated every datagram on its own grew its
@@ -139,16 +141,19 @@ void TSyslogIntake::read()
             return;
         since += count;
         if (count == Platform::DatagramSocket::Batch) {
-            // More is there: a burst, read on at once. Others leave the processor to this
-            // thread meanwhile.
-            flooding.store(true, std::memory_order_relaxed);
+            // More is there: read on at once. Twice what a pause lets gather is a burst,
+            // and others leave the processor to this thread meanwhile.
+            if (since > 2 * PauseDatagrams)
+                flooding.store(true, std::memory_order_relaxed);
             wait = false;
             continue;
         }
-        flooding.store(false, std::memory_order_relaxed);
         const Clock::time_point now = Clock::now();
         const double ms = qMax(1.0, std::chrono::duration<double, std::milli>(now - sinceStart).count());
         const double perMs = double(since) / ms;
+        // A steady flood read in pauses is no burst: frames that made way for it would
+        // only be late.
+        flooding.store(perMs >= FloodPerMs, std::memory_order_relaxed);
         since = 0;
         sinceStart = now;
         const int longest = perMs * MaxTrickleMs > PauseDatagrams ? int(PauseDatagrams / perMs) : MaxTrickleMs;
