@@ -397,7 +397,10 @@ void Receiver::read(Context &context)
         context.queueReady.notify_one();
         if (overflow)
             m_overflowed.fetch_add(overflow, std::memory_order_relaxed);
-        context.flooded.store(count == static_cast<int>(kBatch), std::memory_order_relaxed);
+        // A read that empties the socket in the middle of a burst ends nothing: the flood
+        // is over once the socket stays empty (the check before waiting).
+        if (count == static_cast<int>(kBatch))
+            context.flooded.store(true, std::memory_order_relaxed);
         if (woken && count < static_cast<int>(kBatch))
             break; // the socket is empty
     }
