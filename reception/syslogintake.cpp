@@ -129,7 +129,8 @@ void TSyslogIntake::read()
     using Clock = std::chrono::steady_clock;
     bool wait = true;
     int pauseMs = 0;
-    // What came since the last pause (or wait) began: the rate the next pause is set by.
+    // What came since the last read that emptied the socket, and when that was: the rate
+    // the next pause is set by.
     qsizetype since = 0;
     Clock::time_point sinceStart = Clock::now();
     for (;;) {
