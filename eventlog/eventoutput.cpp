@@ -93,7 +93,8 @@ void TEventOutput::showView()
     lastView = clock.elapsed();
     viewGap = unviewed.size() >= StreamLines ? StreamFrameMs : 0;
     sinks.view(unviewed);
-    unviewed = QStringList(); // not clear(), which keeps the capacity of a burst
+    // Not clear(), here or below, which keeps the capacity of a burst.
+    unviewed = QStringList();
 }
 
 void TEventOutput::showBalloon()
@@ -108,7 +109,7 @@ void TEventOutput::showBalloon()
 void TEventOutput::forgetForView()
 {
     unshown = int(lines.size());
-    unviewed.clear();
+    unviewed = QStringList();
 }
 
 void TEventOutput::storeAll()
@@ -118,7 +119,7 @@ void TEventOutput::storeAll()
     viewTimer->stop();
     balloonWaiting = false;
     unshown = 0;
-    unviewed.clear();
+    unviewed = QStringList();
     if (!lines.isEmpty())
         sinks.store(lines);
     lines.clear();

@@ -321,8 +321,9 @@ void Receiver::read(Context &context)
     pollfd fds[2] = {{context.socket, POLLIN, 0}, {context.wake, POLLIN, 0}};
     m_receivingGeneration.store(context.generation);
     while (!context.stopping.load()) {
-        // A burst whose last read filled a batch leaves the socket empty: no flood any
-        // more, or decoding would go on pausing for a burst that has ended.
+        // A flood is over once the socket is found empty here, not at a read that empties
+        // it in the middle of a burst; otherwise decoding would go on pausing for a burst
+        // that has ended.
         if (context.flooded.load(std::memory_order_relaxed) && poll(fds, 2, 0) == 0)
             context.flooded.store(false, std::memory_order_relaxed);
         if (poll(fds, 2, -1) < 0) {
@@ -397,8 +398,6 @@ void Receiver::read(Context &context)
         context.queueReady.notify_one();
         if (overflow)
             m_overflowed.fetch_add(overflow, std::memory_order_relaxed);
-        // A read that empties the socket in the middle of a burst ends nothing: the flood
-        // is over once the socket stays empty (the check before waiting).
         if (count == static_cast<int>(kBatch))
             context.flooded.store(true, std::memory_order_relaxed);
         if (woken && count < static_cast<int>(kBatch))
