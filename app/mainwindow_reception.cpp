@@ -176,11 +176,16 @@ void TMainWindow::onReadSyslogDatagram()
         for (const TSyslogIntake::Arrival &arrival : arrivals)
             processSyslogDatagram(arrival.bytes, arrival.msecsSinceEpoch);
     }
-    // Without lines in the frame nothing else would take on what is left. What a burst
-    // leaves is taken on in the next turn until the frame is full, whose end then takes
-    // it on (see the constructor). A trickle waits for its frame.
-    if (eventOutput->isEmpty() ? !syslogSocket->announceNext() : eventOutput->hasRoom() && syslogSocket->hasArrivals())
+    if (eventOutput->isEmpty()) {
+        // Nothing else would take on what is left: be told of the next datagram, or take
+        // on at once what came meanwhile.
+        if (!syslogSocket->announceNext())
+            queueSyslogRead(0);
+    } else if (eventOutput->hasRoom() && syslogSocket->hasArrivals()) {
+        // What a burst leaves is taken on in the next turn until the frame is full, whose
+        // end then takes it on (see the constructor). A trickle waits for its frame.
         queueSyslogRead(0);
+    }
 }
 
 void TMainWindow::queueSyslogRead(int delayMs)
