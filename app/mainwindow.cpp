@@ -7,6 +7,7 @@
 #include "platform.h"
 #include "syslogintake.h"
 #include "trapcallbacks.h"
+#include "trapintake.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -39,6 +40,13 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
     syslogSocket = new TSyslogIntake(this);
     // Emitted on the intake's reading thread: the slot runs queued, on this thread.
     connect(syslogSocket, &TSyslogIntake::readyRead, this, &TMainWindow::onReadSyslogDatagram);
+    connect(syslogSocket, &TSyslogIntake::stateChanged, this, &TMainWindow::syslogStateChanged);
+    // Likewise emitted on the trap library's thread.
+    connect(&trapIntake(), &TTrapIntake::readyRead, this, &TMainWindow::readTraps);
+    connect(&trapIntake(), &TTrapIntake::stateChanged, this, &TMainWindow::snmpStateChanged);
+    // A window before this one may have left the intake waiting to be read.
+    if (!trapIntake().announceNext())
+        queueTrapRead();
     snmpStartTimer = new QTimer(this);
     connect(snmpStartTimer, &QTimer::timeout, this, &TMainWindow::onStartSnmp);
 
@@ -70,6 +78,7 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
     // syslog socket, the frame waits: showing and storing would take the processor from
     // the thread that saves the datagrams from the kernel's limit.
     sinks.gather = [this] {
+        readTraps();
         onReadSyslogDatagram();
         return !syslogSocket->isFlooded();
     };
@@ -91,6 +100,8 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
         // once nothing waits, the intake wakes us for the next datagram.
         if (!syslogSocket->announceNext())
             queueSyslogRead(0);
+        if (!trapIntake().announceNext())
+            queueTrapRead();
         if (linesSinceTrim > TrimAfterLines)
             trimTimer->start(TrimQuietMs);
         showLosses();
@@ -122,11 +133,19 @@ TMainWindow::~TMainWindow()
 void TMainWindow::storeWhatWaits()
 {
     // What was received before the end is stored, not lost with the process: the traps
-    // posted to us but not yet handled, what the syslog socket holds, the lines of the
-    // frame being gathered, and lines held in memory (into queue.tmp if the log is locked).
+    // the library has handed over, what the syslog socket holds, the lines of the frame
+    // being gathered, and lines held in memory (into queue.tmp if the log is locked).
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    if (syslogRunning)
-        syslogSocket->closeKeepingArrivals();
+    eventOutput->storeAll();
+    for (;;) {
+        const std::vector<TTrapIntake::Trap> traps = trapIntake().take(4096);
+        if (traps.empty())
+            break;
+        for (const TTrapIntake::Trap &trap : traps)
+            snmpEvent(trap.text, trap.kind, trap.msecsSinceEpoch);
+        eventOutput->storeAll();
+    }
+    syslogSocket->close();
     for (;;) {
         const std::vector<TSyslogIntake::Arrival> arrivals = syslogSocket->take(4096);
         if (arrivals.empty())
@@ -135,7 +154,6 @@ void TMainWindow::storeWhatWaits()
             processSyslogDatagram(arrival.bytes, arrival.msecsSinceEpoch);
         eventOutput->storeAll();
     }
-    eventOutput->storeAll();
     if (logWriter.heldLines() > 0 || queueTimer->isActive())
         logWriter.flush(settings);
 }
@@ -144,6 +162,7 @@ void TMainWindow::initTrapLibrary()
 {
     const QString mibs = QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QDir::separator() + "mibs");
     nrvInit();
+    nrvSetStateCallback(onTrapLibraryState);
     // File names are bytes in the locale's encoding: an install folder such as
     // /opt/Prüfstand must reach the library as the file system spells it.
     nrvSetMibDirectory(QFile::encodeName(mibs).constData());

@@ -73,6 +73,14 @@ private:
     void processSyslogDatagram(const QByteArray &datagram, qint64 arrivalMsecsSinceEpoch);
     // One later call of onReadSyslogDatagram(), however often asked for meanwhile.
     void queueSyslogRead(int delayMs);
+    // Turns what the trap callbacks have posted into lines, as onReadSyslogDatagram() does
+    // for datagrams, and one later call of it.
+    void readTraps();
+    void queueTrapRead();
+    void snmpEvent(const QString &eventText, int trapKind, qint64 msecsSinceEpoch);
+    // A receiver's reading ended on an error, or its losses grew.
+    void syslogStateChanged();
+    void snmpStateChanged();
 
     void outputEvent(const QString &title, const QString &line);
     void writeLog(const QByteArrayList &lines);
@@ -104,8 +112,9 @@ private:
     QTimer *snmpRestartTimer = nullptr;
     // The port the SNMP receiver was started on, for its status text.
     int snmpStartedPort = 0;
-    // A call of onReadSyslogDatagram() is queued already.
+    // A call of onReadSyslogDatagram() or readTraps() is queued already.
     bool syslogReadQueued = false;
+    bool trapReadQueued = false;
     // Lines stored since freed memory was last given back, how many make that worth it,
     // and how long after the last frame it is done.
     qsizetype linesSinceTrim = 0;
@@ -114,9 +123,12 @@ private:
     QTimer *trimTimer = nullptr;
     // Turns the GUI thread has left to the syslog reading thread during a burst.
     int syslogYields = 0;
-    // Losses shown last in the receivers' tool tips.
+    // Losses shown last in the receivers' tool tips, and whether a tool tip gives the
+    // reason of a failure instead (the losses wait until the next start).
     quint64 syslogLossShown = 0;
     quint64 snmpLossShown = 0;
+    bool syslogFailureShown = false;
+    bool snmpFailureShown = false;
     // Where balloons go on this desktop.
     TBalloon *balloon = nullptr;
 };

@@ -6,19 +6,25 @@
 #include "logwriter.h"
 #include "nrvapi.h"
 #include "syslogintake.h"
+#include "trapintake.h"
 #include "ui_mainwindow.h"
 
+#include <QDateTime>
 #include <QLabel>
 #include <QTimer>
 
 void TMainWindow::onSnmp(QString aLogStr, int aTrapType)
 {
-    if (!trapKindPasses(settings, aTrapType))
+    snmpEvent(aLogStr, aTrapType, QDateTime::currentMSecsSinceEpoch());
+}
+
+void TMainWindow::snmpEvent(const QString &eventText, int trapKind, qint64 msecsSinceEpoch)
+{
+    if (!trapKindPasses(settings, trapKind))
         return;
-    // Time before date: an event stamped across midnight keeps the old day's time.
-    const QTime time = QTime::currentTime();
-    const QDate date = QDate::currentDate();
-    outputEvent(QStringLiteral("SNMP trap received"), EventLine::snmpLine(aLogStr, time, date));
+    // Stamped when its callback ran: traps wait for their frame. Date and time are of the
+    // same instant, so an event stamped across midnight keeps its day.
+    outputEvent(QStringLiteral("SNMP trap received"), EventLine::snmpLine(eventText, msecsSinceEpoch));
 }
 
 void TMainWindow::outputEvent(const QString &title, const QString &line)
@@ -54,30 +60,38 @@ void TMainWindow::rotateLog()
 
 namespace {
 
-QString lossText(quint64 byKernel, quint64 byBound)
+QString lossText(quint64 byKernel, quint64 byBound, quint64 atStop)
 {
-    return QString("%1 datagrams lost since the program started: %2 dropped by the system with the receive "
-                   "buffer full, %3 beyond the memory bound.")
-        .arg(byKernel + byBound)
-        .arg(byKernel)
-        .arg(byBound);
+    QString text = QString("%1 datagrams lost since the program started: %2 dropped by the system with the receive "
+                           "buffer full, %3 beyond the memory bound")
+                       .arg(byKernel + byBound + atStop)
+                       .arg(byKernel)
+                       .arg(byBound);
+    if (atStop)
+        text += QString(", %1 left unhandled when a stop ran out of time").arg(atStop);
+    return text + '.';
 }
 
 } // namespace
 
 void TMainWindow::showLosses()
 {
-    // The status texts stay as they are; what was lost is one hover away.
+    // The status texts stay as they are; what was lost is one hover away, also after a
+    // stop. A tool tip that gives the reason of a failure keeps it until the next start.
     const quint64 syslogKernel = syslogSocket->kernelDropped();
     const quint64 syslogBound = syslogSocket->overflowed();
-    if (syslogRunning && syslogKernel + syslogBound != syslogLossShown) {
-        syslogLossShown = syslogKernel + syslogBound;
-        syslogStatusLabel->setToolTip(lossText(syslogKernel, syslogBound));
+    const quint64 syslogStop = syslogSocket->abandoned();
+    const quint64 syslogLost = syslogKernel + syslogBound + syslogStop;
+    if (!syslogFailureShown && syslogLost != syslogLossShown) {
+        syslogLossShown = syslogLost;
+        syslogStatusLabel->setToolTip(lossText(syslogKernel, syslogBound, syslogStop));
     }
     NrvStatistics stats{};
     nrvGetStatistics(&stats);
-    if (snmpState == SnmpReceiving && stats.kernelDropped + stats.overflowed != snmpLossShown) {
-        snmpLossShown = stats.kernelDropped + stats.overflowed;
-        snmpStatusLabel->setToolTip(lossText(stats.kernelDropped, stats.overflowed));
+    const quint64 snmpBound = stats.overflowed + trapIntake().overflowed();
+    const quint64 snmpLost = stats.kernelDropped + snmpBound + stats.abandoned;
+    if (!snmpFailureShown && snmpLost != snmpLossShown) {
+        snmpLossShown = snmpLost;
+        snmpStatusLabel->setToolTip(lossText(stats.kernelDropped, snmpBound, stats.abandoned));
     }
 }

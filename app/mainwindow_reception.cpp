@@ -5,6 +5,7 @@
 #include "nrvapi.h"
 #include "syslogintake.h"
 #include "trapcallbacks.h"
+#include "trapintake.h"
 #include "ui_mainwindow.h"
 
 #include <QElapsedTimer>
@@ -69,9 +70,11 @@ void TMainWindow::startSnmp()
         return;
     snmpStatusLabel->setText("Starting...");
     snmpStatusLabel->setToolTip(QString());
+    snmpFailureShown = false;
     if (nrvStart("0.0.0.0", settings.SnmpPort) == -1) {
         snmpStatusLabel->setText(failedText(settings.SnmpPort));
         snmpStatusLabel->setToolTip(QString::fromLocal8Bit(nrvLastError()));
+        snmpFailureShown = true;
         return;
     }
     // The texts that follow name this port, whatever the settings say by then.
@@ -94,6 +97,7 @@ void TMainWindow::onStartSnmp()
         snmpLossShown = 0;
         snmpState = SnmpReceiving;
         updateStartStopAction();
+        showLosses();
         return;
     }
     // The 22nd failed poll gives up, about 4.4 s after the start.
@@ -103,6 +107,7 @@ void TMainWindow::onStartSnmp()
     nrvStop();
     snmpStatusLabel->setText(failedText(snmpStartedPort));
     snmpStatusLabel->setToolTip("The receiver did not confirm its start in time.");
+    snmpFailureShown = true;
     snmpState = SnmpStopped;
     updateStartStopAction();
 }
@@ -111,11 +116,15 @@ void TMainWindow::stopSnmp()
 {
     if (snmpState != SnmpReceiving)
         return;
+    // Returns once what arrived before it has been handed to the callbacks; the lines are
+    // made from it with the next frames.
     nrvStop();
     QTimer::singleShot(2000, this, &TMainWindow::onStopSnmp);
     snmpStatusLabel->setText("Stopping...");
     snmpState = SnmpStopping;
     updateStartStopAction();
+    queueTrapRead();
+    showLosses();
 }
 
 void TMainWindow::onStopSnmp()
@@ -136,12 +145,16 @@ void TMainWindow::startSyslog()
         syslogStatusLabel->setText(receivingText(settings.SyslogPort));
         syslogStatusLabel->setToolTip(QString());
         syslogLossShown = 0;
+        syslogFailureShown = false;
         syslogRunning = true;
-    } else {
-        syslogStatusLabel->setText(failedText(settings.SyslogPort));
-        // The status text keeps its fixed words; the system's own reason is one hover away.
-        syslogStatusLabel->setToolTip(usable ? syslogSocket->errorString() : QString("Not a UDP port."));
+        updateStartStopAction();
+        showLosses();
+        return;
     }
+    syslogStatusLabel->setText(failedText(settings.SyslogPort));
+    // The status text keeps its fixed words; the system's own reason is one hover away.
+    syslogStatusLabel->setToolTip(usable ? syslogSocket->errorString() : QString("Not a UDP port."));
+    syslogFailureShown = true;
     updateStartStopAction();
 }
 
@@ -149,10 +162,46 @@ void TMainWindow::stopSyslog()
 {
     if (!syslogRunning)
         return;
+    // What arrived before the stop is kept and becomes lines with the next frames.
     syslogSocket->close();
     syslogStatusLabel->setText("Disabled");
     syslogRunning = false;
     updateStartStopAction();
+    queueSyslogRead(0);
+    showLosses();
+}
+
+void TMainWindow::syslogStateChanged()
+{
+    syslogSocket->noticeState();
+    const QString error = syslogSocket->readerError();
+    if (syslogRunning && !error.isEmpty()) {
+        // Nothing more arrives: the status must not go on saying it does.
+        syslogSocket->close();
+        syslogRunning = false;
+        syslogStatusLabel->setText(failedText(settings.SyslogPort));
+        syslogStatusLabel->setToolTip(error);
+        syslogFailureShown = true;
+        updateStartStopAction();
+        queueSyslogRead(0);
+    }
+    showLosses();
+}
+
+void TMainWindow::snmpStateChanged()
+{
+    trapIntake().noticeState();
+    if (snmpState == SnmpReceiving && nrvStatus() == -1) {
+        const QString error = QString::fromLocal8Bit(nrvLastError());
+        nrvStop();
+        snmpState = SnmpStopped;
+        snmpStatusLabel->setText(failedText(snmpStartedPort));
+        snmpStatusLabel->setToolTip(error);
+        snmpFailureShown = true;
+        updateStartStopAction();
+        queueTrapRead();
+    }
+    showLosses();
 }
 
 void TMainWindow::onReadSyslogDatagram()
@@ -194,6 +243,34 @@ void TMainWindow::queueSyslogRead(int delayMs)
         return;
     syslogReadQueued = true;
     QTimer::singleShot(delayMs, this, &TMainWindow::onReadSyslogDatagram);
+}
+
+void TMainWindow::readTraps()
+{
+    trapReadQueued = false;
+    QElapsedTimer spent;
+    spent.start();
+    while (eventOutput->hasRoom() && spent.elapsed() < SyslogSliceMs) {
+        const std::vector<TTrapIntake::Trap> traps = trapIntake().take(256);
+        if (traps.empty())
+            break;
+        for (const TTrapIntake::Trap &trap : traps)
+            snmpEvent(trap.text, trap.kind, trap.msecsSinceEpoch);
+    }
+    if (eventOutput->isEmpty()) {
+        if (!trapIntake().announceNext())
+            queueTrapRead();
+    } else if (eventOutput->hasRoom() && trapIntake().hasTraps()) {
+        queueTrapRead();
+    }
+}
+
+void TMainWindow::queueTrapRead()
+{
+    if (trapReadQueued)
+        return;
+    trapReadQueued = true;
+    QTimer::singleShot(0, this, &TMainWindow::readTraps);
 }
 
 void TMainWindow::processSyslogDatagram(const QByteArray &datagram, qint64 arrivalMsecsSinceEpoch)

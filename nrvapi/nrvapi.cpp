@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 namespace nrv {
 
@@ -90,7 +91,7 @@ int nrvStop(void)
         return 0;
     }
     std::lock_guard<std::mutex> lock(gControlMutex);
-    gReceiver.stop();
+    gReceiver.stop(true);
     return 0;
 }
 
@@ -110,7 +111,15 @@ int nrvShutdown(void)
 
 const char *nrvLastError(void)
 {
-    return gReceiver.lastError();
+    static thread_local std::string error;
+    error = gReceiver.lastError();
+    return error.c_str();
+}
+
+int nrvSetStateCallback(NrvStateCallback callback)
+{
+    gReceiver.setStateCallback(callback);
+    return 0;
 }
 
 int nrvGetStatistics(NrvStatistics *stats)

@@ -110,10 +110,19 @@ typedef struct NrvStatistics {
     uint64_t informs;       /**< InformRequests answered */
     uint64_t kernelDropped; /**< datagrams the system discarded because the socket's receive buffer was full */
     uint64_t overflowed;    /**< datagrams discarded because the receiver's memory bound was reached */
+    /** datagrams received but never delivered: left when a stop ran out of time, or decoded
+        before any callback was registered and still waiting at the stop */
+    uint64_t abandoned;
 } NrvStatistics;
 
 /** Receives the library's own log messages (MIB loading problems among them). */
 typedef void (*NrvLogCallback)(const char *message);
+/**
+ * Told, on a thread of the library's, that a loss counter of NrvStatistics has grown or
+ * that reception has ended on an error (nrvStatus() then returns -1 and nrvLastError()
+ * says why). It may be called often during a flood: it should only note the fact.
+ */
+typedef void (*NrvStateCallback)(void);
 
 /** Prepares the library. Ordinal 96. */
 NRVAPI_EXPORT int nrvInit(void);
@@ -134,7 +143,12 @@ NRVAPI_EXPORT int nrvInitCallbackTable(TrapCallbackTable *table);
  * for this call; InformRequests are answered at once all the same. Ordinal 101.
  */
 NRVAPI_EXPORT int nrvSetCallbacks(const TrapCallbackTable *table);
-/** Ends reception and closes the socket. Ordinal 100. */
+/**
+ * Ends reception and closes the socket. What arrived before the call is decoded and
+ * delivered first, InformRequests among it answered, and nothing that arrives later;
+ * this takes three seconds at most, and what is left then is counted as abandoned.
+ * From a callback it ends at once. Ordinal 100.
+ */
 NRVAPI_EXPORT int nrvStop(void);
 /**
  * Ends everything. What has already been received is decoded and delivered first; no
@@ -144,8 +158,13 @@ NRVAPI_EXPORT int nrvShutdown(void);
 
 /** Copies the counters into @p stats. */
 NRVAPI_EXPORT int nrvGetStatistics(NrvStatistics *stats);
-/** Why the last nrvStart() failed, in the system's words; empty after a successful start. */
+/**
+ * Why the last nrvStart() failed, or why reception ended on its own, in the system's
+ * words; empty after a successful start. Valid until the next call of the library.
+ */
 NRVAPI_EXPORT const char *nrvLastError(void);
+/** Routes notices of losses and failures to @p callback (null: none). */
+NRVAPI_EXPORT int nrvSetStateCallback(NrvStateCallback callback);
 /** Routes the library's log to @p callback (null: standard error). */
 NRVAPI_EXPORT int nrvSetLogCallback(NrvLogCallback callback);
 

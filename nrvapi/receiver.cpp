@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -46,8 +47,17 @@ constexpr std::size_t kBlockSize = 256 * 1024;
 // How many milliseconds in a row the decoder leaves the processor to the reader during a
 // burst.
 constexpr int kFloodPauses = 20;
-// Decoded notifications waiting for the first registration, bounded alike.
-constexpr std::size_t kHeldLimit = kQueueLimit / sizeof(Notification);
+// How long datagrams gather in the kernel between two reads of a trickle. Every read
+// wakes the reader and then the decoder, which costs more than decoding a trap: a steady
+// stream is read ever less often, from 1 ms up to kMaxPauseMs, as long as no more than
+// kPauseDatagrams (a tenth of a normal user's socket buffer of typical traps) gather
+// meanwhile at the rate just seen. A faster stream is read without pauses.
+constexpr int kMaxPauseMs = 16;
+constexpr double kPauseDatagrams = 1024;
+// A stop reads what the socket held when it began for this long at most, and decodes
+// what was received for this long at most after it began.
+constexpr auto kStopReading = std::chrono::seconds(1);
+constexpr auto kStopDecoding = std::chrono::seconds(3);
 // A sender that missed our Response repeats its InformRequest after a timeout
 // of a few seconds: within this time the same one is answered but not reported
 // again. The second bound keeps a flood of informs from eating memory.
@@ -98,7 +108,11 @@ struct Receiver::Context {
     bool readerDone = false; // guarded by queueMutex
     std::condition_variable queueReady;
     std::deque<Packet> queue;
-    std::size_t queuedBytes = 0;
+    // What the queue, the decoder's work and held cost together, bounded by kQueueLimit.
+    std::atomic<std::size_t> pendingBytes{0};
+    // When a stop that delivers what was received gives up (set before finishing).
+    std::chrono::steady_clock::time_point stopReadingBy;
+    std::chrono::steady_clock::time_point stopDecodingBy;
     // Set when a start finds no callback registered, cleared by the next
     // registration: what is decoded meanwhile waits in held (the decoder's).
     std::atomic<bool> holding{false};
@@ -106,6 +120,17 @@ struct Receiver::Context {
     // InformRequests reported in the last kInformMemory, oldest first (the decoder's).
     std::unordered_set<std::string> recentInforms;
     std::deque<std::pair<std::chrono::steady_clock::time_point, std::string>> informOrder;
+
+    // The reader's own.
+    struct Reading {
+        std::vector<unsigned char> buffers = std::vector<unsigned char>(kBatch * kDatagramSize);
+        mmsghdr messages[kBatch];
+        iovec vectors[kBatch];
+        sockaddr_in sources[kBatch];
+        std::uint32_t kernelDrops = 0; // the last count the kernel reported
+        std::vector<Packet> batch;
+        std::shared_ptr<Block> block;
+    } reading;
 
     void close()
     {
@@ -125,13 +150,19 @@ Receiver::~Receiver()
 bool Receiver::start(const char *address, int port)
 {
     // Every refusal is logged and kept for nrvLastError().
-    m_lastError.clear();
+    stop();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lastError.clear();
+    }
     auto fail = [this](const std::string &message) {
-        m_lastError = message;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_lastError = message;
+        }
         logMessage(message.c_str());
     };
     auto failErrno = [&fail](const std::string &what, int error) { fail(what + ": " + std::strerror(error)); };
-    stop();
 
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -208,6 +239,9 @@ void Receiver::stop(bool deliverReceived)
     // From a callback the decoder cannot wait for itself to finish the queue.
     const bool finish = deliverReceived && context->decoder.get_id() != std::this_thread::get_id();
     if (finish) {
+        const auto now = std::chrono::steady_clock::now();
+        context->stopReadingBy = now + kStopReading;
+        context->stopDecodingBy = now + kStopDecoding;
         context->finishing.store(true);
     } else {
         std::lock_guard<std::mutex> lock(context->queueMutex);
@@ -238,9 +272,27 @@ void Receiver::stop(bool deliverReceived)
     }
 }
 
-const char *Receiver::lastError() const
+std::string Receiver::lastError() const
 {
-    return m_lastError.c_str();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastError;
+}
+
+void Receiver::fail(const std::string &why)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lastError = why;
+    }
+    logMessage(why.c_str());
+    m_receivingGeneration.store(0);
+    notifyState();
+}
+
+void Receiver::notifyState()
+{
+    if (const NrvStateCallback callback = m_onState.load())
+        callback();
 }
 
 bool Receiver::isReceiving() const
@@ -292,6 +344,7 @@ NrvStatistics Receiver::statistics() const
     stats.informs = m_informs.load();
     stats.kernelDropped = m_kernelDropped.load();
     stats.overflowed = m_overflowed.load();
+    stats.abandoned = m_abandoned.load();
     return stats;
 }
 
@@ -304,105 +357,175 @@ void Receiver::resetStatistics()
     m_unanswered.store(0);
     m_kernelDropped.store(0);
     m_overflowed.store(0);
+    m_abandoned.store(0);
 }
 
 void Receiver::read(Context &context)
 {
     pthread_setname_np(pthread_self(), "nrvapi-reader");
-    std::vector<unsigned char> buffers(kBatch * kDatagramSize);
-    mmsghdr messages[kBatch];
-    iovec vectors[kBatch];
-    sockaddr_in sources[kBatch];
-    std::uint32_t kernelDrops = 0; // the last count the kernel reported
-    std::vector<Context::Packet> batch;
-    batch.reserve(kBatch);
-    std::shared_ptr<Context::Block> block;
-
+    using Clock = std::chrono::steady_clock;
     pollfd fds[2] = {{context.socket, POLLIN, 0}, {context.wake, POLLIN, 0}};
     m_receivingGeneration.store(context.generation);
-    while (!context.stopping.load()) {
-        // A flood is over once the socket is found empty here, not at a read that empties
-        // it in the middle of a burst; otherwise decoding would go on pausing for a burst
-        // that has ended.
-        if (context.flooded.load(std::memory_order_relaxed) && poll(fds, 2, 0) == 0)
-            context.flooded.store(false, std::memory_order_relaxed);
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            logErrno("receiver stopped", errno);
+    bool wait = true;
+    int pauseMs = 0;
+    // What came since the last read that emptied the socket, and when that was: the rate
+    // the next pause is set by.
+    std::size_t since = 0;
+    Clock::time_point sinceStart = Clock::now();
+    for (;;) {
+        // A burst is read without waiting, so without looking at the wake-up either.
+        if (context.stopping.load(std::memory_order_relaxed) || context.finishing.load(std::memory_order_relaxed))
             break;
-        }
-        const bool woken = fds[1].revents != 0;
-        if (woken && !context.finishing.load())
-            break;
-        std::memset(messages, 0, sizeof messages);
-        for (unsigned i = 0; i < kBatch; ++i) {
-            vectors[i] = {buffers.data() + i * kDatagramSize, kDatagramSize};
-            messages[i].msg_hdr.msg_name = &sources[i];
-            messages[i].msg_hdr.msg_namelen = sizeof sources[i];
-            messages[i].msg_hdr.msg_iov = &vectors[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
-        }
-        const int count = recvmmsg(context.socket, messages, kBatch, MSG_DONTWAIT, nullptr);
-        if (count <= 0) {
-            // EAGAIN after a spurious wake-up; any other error concerns one
-            // datagram (a pending ICMP error, a memory shortage), not the socket.
-            if (woken)
+        if (wait) {
+            if (poll(fds, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail(std::string("reception ended: ") + std::strerror(errno));
+                return;
+            }
+            if (fds[1].revents != 0)
                 break;
+        }
+        const int count = readBatch(context);
+        if (count < 0) {
+            fail(std::string("reception ended: ") + std::strerror(errno));
+            return;
+        }
+        if (count == 0) {
+            // The socket is empty: whatever burst there was has been read, and decoding
+            // need not make way for it any more.
+            context.flooded.store(false, std::memory_order_relaxed);
+            since = 0;
+            sinceStart = Clock::now();
+            pauseMs = 0;
+            wait = true;
             continue;
         }
-        m_datagrams.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
-        // The kernel's drop count once a read rather than attached to every datagram,
-        // which cost the reader a tenth of its time in a burst. A 32-bit count that may
-        // wrap; only ever forward.
-        std::uint32_t memory[SK_MEMINFO_VARS] = {};
-        socklen_t memorySize = sizeof memory;
-        if (getsockopt(context.socket, SOL_SOCKET, SO_MEMINFO, memory, &memorySize) == 0) {
-            const std::uint32_t added = memory[SK_MEMINFO_DROPS] - kernelDrops;
-            if (added != 0 && added < 0x80000000u) {
-                m_kernelDropped.fetch_add(added, std::memory_order_relaxed);
-                kernelDrops = memory[SK_MEMINFO_DROPS];
-            }
+        since += static_cast<std::size_t>(count);
+        if (count == static_cast<int>(kBatch)) {
+            context.flooded.store(true, std::memory_order_relaxed);
+            wait = false;
+            continue;
         }
-        batch.clear();
-        for (int i = 0; i < count; ++i) {
-            msghdr &header = messages[i].msg_hdr;
-            if ((header.msg_flags & MSG_TRUNC) || header.msg_namelen < sizeof(sockaddr_in) ||
-                sources[i].sin_family != AF_INET) {
-                m_dropped.fetch_add(1, std::memory_order_relaxed);
-                continue;
-            }
-            const unsigned char *data = buffers.data() + static_cast<std::size_t>(i) * kDatagramSize;
-            const std::size_t size = messages[i].msg_len;
-            if (!block || block->used + size > kBlockSize)
-                block =
-                    std::make_shared<Context::Block>(Context::Block{std::make_unique<unsigned char[]>(kBlockSize), 0});
-            unsigned char *at = block->bytes.get() + block->used;
-            std::memcpy(at, data, size);
-            block->used += size;
-            batch.push_back({sources[i], block, at, size});
+        const Clock::time_point now = Clock::now();
+        const double ms = std::max(1.0, std::chrono::duration<double, std::milli>(now - sinceStart).count());
+        const double perMs = static_cast<double>(since) / ms;
+        since = 0;
+        sinceStart = now;
+        const int longest =
+            perMs * kMaxPauseMs > kPauseDatagrams ? static_cast<int>(kPauseDatagrams / perMs) : kMaxPauseMs;
+        pauseMs = std::min(pauseMs ? 2 * pauseMs : 1, longest);
+        wait = false;
+        // Too fast for any pause: read on, and wait only once a read finds nothing.
+        if (pauseMs > 0 && poll(&fds[1], 1, pauseMs) > 0)
+            break;
+    }
+    if (!context.finishing.load())
+        return;
+    // What arrived before the stop is read, what comes later is not: a UDP socket
+    // connected to a peer takes datagrams from that peer only, and its own address sends
+    // nothing. The ones it still holds when the time is up are counted.
+    sockaddr_in own{};
+    socklen_t size = sizeof own;
+    if (getsockname(context.socket, reinterpret_cast<sockaddr *>(&own), &size) == 0) {
+        own.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connect(context.socket, reinterpret_cast<const sockaddr *>(&own), sizeof own);
+    }
+    int count;
+    while ((count = readBatch(context)) > 0 && Clock::now() < context.stopReadingBy) {
+    }
+    std::uint64_t left = 0;
+    unsigned char byte;
+    mmsghdr messages[kBatch] = {};
+    iovec vectors[kBatch];
+    for (unsigned i = 0; i < kBatch; ++i) {
+        vectors[i] = {&byte, 1};
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    while (left < 1000000 && (count = recvmmsg(context.socket, messages, kBatch, MSG_DONTWAIT, nullptr)) > 0)
+        left += static_cast<std::uint64_t>(count);
+    if (left) {
+        m_abandoned.fetch_add(left);
+        notifyState();
+    }
+}
+
+int Receiver::readBatch(Context &context)
+{
+    std::uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t memorySize = sizeof memory;
+    Context::Reading &r = context.reading;
+    std::memset(r.messages, 0, sizeof r.messages);
+    for (unsigned i = 0; i < kBatch; ++i) {
+        r.vectors[i] = {r.buffers.data() + i * kDatagramSize, kDatagramSize};
+        r.messages[i].msg_hdr.msg_name = &r.sources[i];
+        r.messages[i].msg_hdr.msg_namelen = sizeof r.sources[i];
+        r.messages[i].msg_hdr.msg_iov = &r.vectors[i];
+        r.messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    const int count = recvmmsg(context.socket, r.messages, kBatch, MSG_DONTWAIT, nullptr);
+    if (count <= 0) {
+        // EAGAIN when empty; other errors concern one datagram (a pending ICMP error, a
+        // memory shortage), not the socket.
+        if (count < 0 && (errno == EBADF || errno == EFAULT || errno == EINVAL || errno == ENOTSOCK))
+            return -1;
+        return 0;
+    }
+    m_datagrams.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
+    bool lost = false;
+    // The kernel's drop count once a read rather than attached to every datagram,
+    // which cost the reader a tenth of its time in a burst. A 32-bit count that may
+    // wrap; only ever forward.
+    if (getsockopt(context.socket, SOL_SOCKET, SO_MEMINFO, memory, &memorySize) == 0) {
+        const std::uint32_t added = memory[SK_MEMINFO_DROPS] - r.kernelDrops;
+        if (added != 0 && added < 0x80000000u) {
+            m_kernelDropped.fetch_add(added, std::memory_order_relaxed);
+            r.kernelDrops = memory[SK_MEMINFO_DROPS];
+            lost = true;
         }
-        std::uint64_t overflow = 0;
+    }
+    r.batch.clear();
+    for (int i = 0; i < count; ++i) {
+        msghdr &header = r.messages[i].msg_hdr;
+        if ((header.msg_flags & MSG_TRUNC) || header.msg_namelen < sizeof(sockaddr_in) ||
+            r.sources[i].sin_family != AF_INET) {
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        const unsigned char *data = r.buffers.data() + static_cast<std::size_t>(i) * kDatagramSize;
+        const std::size_t size = r.messages[i].msg_len;
+        const std::size_t cost = size + kPacketOverhead;
+        // Only the decoder lowers what is pending meanwhile.
+        if (context.pendingBytes.load(std::memory_order_relaxed) + cost > kQueueLimit) {
+            m_overflowed.fetch_add(1, std::memory_order_relaxed);
+            lost = true;
+            continue;
+        }
+        context.pendingBytes.fetch_add(cost, std::memory_order_relaxed);
+        if (!r.block || r.block->used + size > kBlockSize)
+            r.block =
+                std::make_shared<Context::Block>(Context::Block{std::make_unique<unsigned char[]>(kBlockSize), 0});
+        unsigned char *at = r.block->bytes.get() + r.block->used;
+        std::memcpy(at, data, size);
+        r.block->used += size;
+        r.batch.push_back({r.sources[i], r.block, at, size});
+    }
+    if (!r.batch.empty()) {
+        bool idle;
         {
             std::lock_guard<std::mutex> lock(context.queueMutex);
-            for (Context::Packet &packet : batch) {
-                const std::size_t cost = packet.size + kPacketOverhead;
-                if (context.queuedBytes + cost > kQueueLimit) {
-                    ++overflow;
-                    continue;
-                }
-                context.queuedBytes += cost;
+            idle = context.queue.empty();
+            for (Context::Packet &packet : r.batch)
                 context.queue.push_back(std::move(packet));
-            }
         }
-        context.queueReady.notify_one();
-        if (overflow)
-            m_overflowed.fetch_add(overflow, std::memory_order_relaxed);
-        if (count == static_cast<int>(kBatch))
-            context.flooded.store(true, std::memory_order_relaxed);
-        if (woken && count < static_cast<int>(kBatch))
-            break; // the socket is empty
+        // A decoder that has not taken the last batch yet is awake already.
+        if (idle)
+            context.queueReady.notify_one();
     }
+    if (lost)
+        notifyState();
+    return count;
 }
 
 void Receiver::decode(const std::shared_ptr<Context> &shared)
@@ -411,6 +534,7 @@ void Receiver::decode(const std::shared_ptr<Context> &shared)
     tOnCallbackThread = true;
     pthread_setname_np(pthread_self(), "nrvapi-decoder");
     std::deque<Context::Packet> work;
+    bool late = false;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(context.queueMutex);
@@ -418,29 +542,54 @@ void Receiver::decode(const std::shared_ptr<Context> &shared)
                 return context.stopping.load() || context.readerDone || !context.queue.empty() ||
                        (!context.holding.load() && !context.held.empty());
             });
-            if (context.stopping.load() || (context.readerDone && context.queue.empty()))
+            if (context.stopping.load())
                 break;
+            if (context.readerDone && context.queue.empty()) {
+                lock.unlock();
+                releaseHeld(context);
+                break;
+            }
             work.swap(context.queue);
-            context.queuedBytes = 0;
+        }
+        if (late) {
+            // A stop ran out of time: what the reader still adds is only counted.
+            m_abandoned.fetch_add(work.size());
+            work.clear();
+            continue;
         }
         releaseHeld(context);
-        for (std::size_t i = 0; i < work.size(); ++i) {
+        std::size_t done = 0;
+        for (; done < work.size(); ++done) {
             if (context.stopping.load())
                 break;
             // While a burst fills the socket faster than it is read, the reader needs the
             // processor more than decoding does: what is queued waits, the kernel's
             // buffer (capped for a normal user) does not.
-            if (i % kBatch == 0) {
-                for (int pause = 0; pause < kFloodPauses && context.flooded.load(std::memory_order_relaxed) &&
-                                    !context.finishing.load();
-                     ++pause)
+            if (done % kBatch == 0) {
+                const bool finishing = context.finishing.load();
+                for (int pause = 0;
+                     pause < kFloodPauses && !finishing && context.flooded.load(std::memory_order_relaxed); ++pause)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (finishing && std::chrono::steady_clock::now() > context.stopDecodingBy) {
+                    late = true;
+                    break;
+                }
             }
-            const Context::Packet &packet = work[i];
+            const Context::Packet &packet = work[done];
             process(context, packet.data, packet.size, &packet.from);
+            context.pendingBytes.fetch_sub(packet.size + kPacketOverhead, std::memory_order_relaxed);
         }
+        if (late)
+            m_abandoned.fetch_add(work.size() - done);
         work.clear();
     }
+    // Decoded before any callback was registered, and none will be now.
+    if (context.finishing.load() && !context.held.empty()) {
+        m_abandoned.fetch_add(context.held.size());
+        late = true;
+    }
+    if (late)
+        notifyState();
     if (context.closeOnExit.load())
         context.close();
 }
@@ -461,11 +610,13 @@ void Receiver::process(Context &context, const unsigned char *data, std::size_t 
     // The program registers its callbacks once it has seen the receiver
     // running, up to 200 ms after the start: what it would miss waits here.
     if (context.holding.load()) {
-        if (context.held.size() < kHeldLimit) {
+        if (context.pendingBytes.load(std::memory_order_relaxed) + sizeof(Notification) <= kQueueLimit) {
             notification.response.clear();
+            context.pendingBytes.fetch_add(sizeof(Notification), std::memory_order_relaxed);
             context.held.push_back(std::move(notification));
         } else {
             m_overflowed.fetch_add(1, std::memory_order_relaxed);
+            notifyState();
         }
         return;
     }
@@ -523,6 +674,7 @@ void Receiver::releaseHeld(Context &context)
     while (!context.held.empty() && !context.stopping.load()) {
         deliver(context.held.front());
         context.held.pop_front();
+        context.pendingBytes.fetch_sub(sizeof(Notification), std::memory_order_relaxed);
     }
 }
 

@@ -32,23 +32,33 @@ public:
     bool start(const char *address, int port);
     // Ends reception and closes the socket; no callback runs once it returns
     // (unless it is called from a callback, which cannot wait for itself). With
-    // deliverReceived, what the socket and memory already hold is decoded and
-    // delivered first: the end of the program loses nothing that arrived.
+    // deliverReceived, what arrived before the call, in the socket or in memory,
+    // is decoded and delivered first (InformRequests answered), and nothing that
+    // arrives later: a stop loses nothing that arrived. Reading the socket takes a
+    // second at most, decoding two; what is left then counts as abandoned.
     void stop(bool deliverReceived = false);
     bool isReceiving() const;
-    // Why the last start failed; empty after a successful one.
-    const char *lastError() const;
+    // Why the last start failed, or why reception ended on its own; empty after a
+    // successful start.
+    std::string lastError() const;
     // True on the thread that runs the callbacks.
     bool onCallbackThread() const;
 
     void setCallbacks(const TrapCallbackTable &table);
     bool hasCallbacks() const;
+    void setStateCallback(NrvStateCallback callback) { m_onState.store(callback); }
     NrvStatistics statistics() const;
     void resetStatistics();
 
 private:
     struct Context;
     void read(Context &context);
+    // One read of the socket into the queue: how many datagrams, -1 on a failure
+    // of the socket itself (errno tells).
+    int readBatch(Context &context);
+    void fail(const std::string &why);
+    // Loss counters grew, or reception ended on an error.
+    void notifyState();
     void decode(const std::shared_ptr<Context> &context);
     void process(Context &context, const unsigned char *data, std::size_t length, const void *source);
     // Sends an InformRequest's Response, trying again while the send buffer is full.
@@ -59,8 +69,8 @@ private:
     void deliver(const Notification &notification);
     template <typename Callback, typename Record> void call(const std::atomic<Callback> &slot, const Record &record);
 
-    std::mutex m_mutex;      // guards m_context
-    std::string m_lastError; // written by start() only, on the control thread
+    mutable std::mutex m_mutex; // guards m_context and m_lastError
+    std::string m_lastError;
     std::shared_ptr<Context> m_context;
     // Each start is a generation; the reader marks its own as receiving, so a
     // receiver that is being stopped can never make a later start look ready.
@@ -80,7 +90,9 @@ private:
     std::atomic<std::uint64_t> m_informs{0};
     std::atomic<std::uint64_t> m_kernelDropped{0};
     std::atomic<std::uint64_t> m_overflowed{0};
+    std::atomic<std::uint64_t> m_abandoned{0};
     std::atomic<std::uint64_t> m_unanswered{0}; // Responses that could not be sent
+    std::atomic<NrvStateCallback> m_onState{nullptr};
 };
 
 } // namespace nrv

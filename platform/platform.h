@@ -34,10 +34,20 @@ public:
     bool isBound() const { return handle != -1; }
     // Waits until datagrams are there or wake() is called, then reads what is there (a
     // batch at most) and hands each datagram to take(). Returns how many it read, -1 once
-    // woken. With wait false it only reads what is there, for emptying the socket.
+    // woken, -2 when the socket failed (error() says why). With wait false it only reads
+    // what is there, for emptying the socket.
     int receive(void (*take)(void *context, const char *data, qsizetype size), void *context, bool wait = true);
     static constexpr int Batch = 64;
+    static constexpr int Woken = -1;
+    static constexpr int Failed = -2;
+    // Why the socket failed, in the system's words.
+    QString error() const { return failure; }
     void wake();
+    // From here on the socket takes no more datagrams; those it holds can still be read.
+    // For a stop that keeps everything that arrived before it and nothing after.
+    void freeze();
+    // Reads and discards what the socket still holds: how many datagrams that was.
+    quint64 discardHeld();
     // Waits this long unless wake() is called (false then): datagrams that come in the
     // meantime are read together, at the cost of one wake-up instead of one each.
     bool pause(int ms);
@@ -46,11 +56,14 @@ public:
     void close();
 
 private:
+    void countDrops();
+
     qintptr handle = -1;
     qintptr wakeHandle = -1;
     quint64 dropped = 0;
     int readsUncounted = 0;
     QByteArray buffers;
+    QString failure;
 };
 
 // Gives memory that has been freed back to the system. After a burst the allocator keeps
@@ -63,7 +76,8 @@ void setUpAllocator();
 
 // Turns the requests to end the process (SIGTERM, SIGINT, SIGHUP) into a descriptor
 // that becomes readable, so that the event loop can end normally and store what waits.
-// -1 when it cannot be set up; the signals then keep their default effect.
+// A signal that was ignored when the process started stays ignored (nohup, a background
+// job of a script). -1 when it cannot be set up; the signals then keep their effect.
 int terminationRequests();
 
 // Share mode bits for LogFile::open, as the Windows share modes.

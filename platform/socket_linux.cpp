@@ -55,19 +55,24 @@ bool DatagramSocket::bind(quint16 port, int receiveBufferBytes, QString *error)
     wakeHandle = wakeFd;
     dropped = 0;
     readsUncounted = 0;
+    failure.clear();
     return true;
 }
 
 int DatagramSocket::receive(void (*take)(void *context, const char *data, qsizetype size), void *context, bool wait)
 {
     if (handle == -1)
-        return -1;
+        return Woken;
     if (wait) {
         pollfd fds[2] = {{int(handle), POLLIN, 0}, {int(wakeHandle), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0)
-            return errno == EINTR ? 0 : -1;
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                return 0;
+            failure = QString::fromLocal8Bit(std::strerror(errno));
+            return Failed;
+        }
         if (fds[1].revents)
-            return -1;
+            return Woken;
     }
     // Only the pages a datagram is written into are ever touched.
     if (buffers.isEmpty())
@@ -80,23 +85,63 @@ int DatagramSocket::receive(void (*take)(void *context, const char *data, qsizet
         messages[i].msg_hdr.msg_iovlen = 1;
     }
     const int count = ::recvmmsg(int(handle), messages, Batch, MSG_DONTWAIT, nullptr);
+    if (count < 0 && (errno == EBADF || errno == EFAULT || errno == EINVAL || errno == ENOTSOCK)) {
+        failure = QString::fromLocal8Bit(std::strerror(errno));
+        return Failed;
+    }
     // EAGAIN after a spurious wake-up; other errors concern one datagram (a pending ICMP
-    // error), not the socket.
+    // error) or a passing shortage, not the socket.
     for (int i = 0; i < count; ++i)
         take(context, static_cast<const char *>(vectors[i].iov_base), qsizetype(messages[i].msg_len));
-    if (count == Batch || ++readsUncounted >= 64) {
-        // The system drops while its buffer is full, which the next read then finds full
-        // too: the drop count is asked for after a full batch (and now and then, for
-        // buffers that hold fewer than a batch), not with every datagram (SO_RXQ_OVFL),
-        // which cost the reading thread a tenth of its time in a burst, nor after every
-        // read of a trickle.
+    if (count > 0 || ++readsUncounted >= 64) {
+        // Asked for once a read, not with every datagram (SO_RXQ_OVFL), which cost the
+        // reading thread a tenth of its time in a burst.
         readsUncounted = 0;
-        quint32 memory[SK_MEMINFO_VARS] = {};
-        socklen_t size = sizeof memory;
-        if (::getsockopt(int(handle), SOL_SOCKET, SO_MEMINFO, memory, &size) == 0)
-            dropped = memory[SK_MEMINFO_DROPS];
+        countDrops();
     }
     return qMax(count, 0);
+}
+
+void DatagramSocket::countDrops()
+{
+    quint32 memory[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof memory;
+    if (::getsockopt(int(handle), SOL_SOCKET, SO_MEMINFO, memory, &size) == 0)
+        dropped = memory[SK_MEMINFO_DROPS];
+}
+
+void DatagramSocket::freeze()
+{
+    // A UDP socket connected to a peer takes datagrams from that peer only, and keeps
+    // those it already holds. Its own address sends nothing.
+    sockaddr_in own{};
+    socklen_t size = sizeof own;
+    if (handle == -1 || ::getsockname(int(handle), reinterpret_cast<sockaddr *>(&own), &size) != 0)
+        return;
+    own.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(int(handle), reinterpret_cast<const sockaddr *>(&own), sizeof own);
+}
+
+quint64 DatagramSocket::discardHeld()
+{
+    if (handle == -1)
+        return 0;
+    quint64 discarded = 0;
+    char byte;
+    mmsghdr messages[Batch] = {};
+    iovec vectors[Batch];
+    for (int i = 0; i < Batch; ++i) {
+        vectors[i] = {&byte, 1};
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // A frozen socket holds what its buffer held; the bound is for one that could not be
+    // frozen while a flood goes on.
+    int count;
+    while (discarded < 1000000 && (count = ::recvmmsg(int(handle), messages, Batch, MSG_DONTWAIT, nullptr)) > 0)
+        discarded += quint64(count);
+    countDrops();
+    return discarded;
 }
 
 bool DatagramSocket::pause(int ms)

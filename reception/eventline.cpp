@@ -117,6 +117,19 @@ QString snmpLine(const QString &eventText, const QTime &time, const QDate &date)
     return QString::asprintf("%s;%s;%s", dateBytes.constData(), timeBytes.constData(), eventBytes.constData());
 }
 
+QString snmpLine(const QString &eventText, qint64 msecsSinceEpoch)
+{
+    // The conversion to local time changes once a second at most.
+    thread_local qint64 lastSecond = std::numeric_limits<qint64>::min();
+    thread_local QDateTime local;
+    const qint64 second = msecsSinceEpoch / 1000;
+    if (second != lastSecond) {
+        local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        lastSecond = second;
+    }
+    return snmpLine(eventText, local.time(), local.date());
+}
+
 namespace {
 
 // Everything of a syslog line before the message, formatted as the SNMP lines' columns.

@@ -33,6 +33,8 @@ QString timeText(const QTime &time);
 // date;time;eventText, after the Latin-1 round trip of each piece ("?" for what
 // Latin-1 cannot hold).
 QString snmpLine(const QString &eventText, const QTime &time, const QDate &date);
+// The same with the local date and time of one instant.
+QString snmpLine(const QString &eventText, qint64 msecsSinceEpoch);
 // date;time;;;;;;8;;;;;message, the message being the datagram up to its first NUL.
 QString syslogLine(const QByteArray &datagram, const QTime &time, const QDate &date);
 // The same with the local date and time of one instant.

@@ -1,6 +1,7 @@
 #include "syslogintake.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 
 #include <chrono>
 #include <cstring>
@@ -40,13 +41,18 @@ TSyslogIntake::TSyslogIntake(QObject *parent) : QObject(parent) {}
 
 TSyslogIntake::~TSyslogIntake()
 {
-    close();
+    stopReader();
+    socket.close();
 }
 
 bool TSyslogIntake::bind(quint16 port)
 {
     close();
     error.clear();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        failure.clear();
+    }
     if (!socket.bind(port, ReceiveBufferBytes, &error))
         return false;
     kernelBefore = 0;
@@ -66,24 +72,33 @@ void TSyslogIntake::stopReader()
 
 void TSyslogIntake::close()
 {
+    if (!socket.isBound())
+        return;
     stopReader();
+    // Whatever arrived before now is read, whatever comes later is not, so that a stop
+    // ends even while a flood goes on.
+    socket.freeze();
+    QElapsedTimer spent;
+    spent.start();
+    while (readOnce(false) > 0 && spent.elapsed() < StopDrainMs) {
+    }
+    if (const quint64 left = socket.discardHeld())
+        leftAtStop.fetch_add(left);
+    readOnce(false); // the drop count as the socket ends
     socket.close();
-    std::lock_guard<std::mutex> lock(mutex);
-    arrivals.clear();
-    heldBytes = 0;
-    announced = false;
     flooding.store(false);
-    blocks.clear();
-    firstBlock = unpublished = 0;
-    filling = nullptr;
 }
 
-void TSyslogIntake::closeKeepingArrivals()
+QString TSyslogIntake::readerError() const
 {
-    stopReader();
-    while (readOnce(false) == Platform::DatagramSocket::Batch) {
-    }
-    socket.close();
+    std::lock_guard<std::mutex> lock(mutex);
+    return failure;
+}
+
+void TSyslogIntake::announceState()
+{
+    if (!stateAnnounced.exchange(true))
+        emit stateChanged();
 }
 
 int TSyslogIntake::readOnce(bool wait)
@@ -97,12 +112,18 @@ int TSyslogIntake::readOnce(bool wait)
     // Every datagram of one read arrived within the last few milliseconds.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const quint64 kernel = socket.kernelDropped();
+    bool lost = false;
     if (kernel != kernelBefore) {
         kernelLost.fetch_add(kernel - kernelBefore, std::memory_order_relaxed);
         kernelBefore = kernel;
+        lost = true;
     }
-    if (incomingOver)
+    if (incomingOver) {
         overflow.fetch_add(incomingOver, std::memory_order_relaxed);
+        lost = true;
+    }
+    if (lost && reader.get_id() == std::this_thread::get_id())
+        announceState();
     if (incoming.empty())
         return count;
 
@@ -138,8 +159,26 @@ void TSyslogIntake::read()
         if (stopping.load(std::memory_order_relaxed))
             return;
         const int count = readOnce(wait);
+        if (count == Platform::DatagramSocket::Failed) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                failure = socket.error();
+            }
+            flooding.store(false);
+            announceState();
+            return;
+        }
         if (count < 0)
             return;
+        if (count == 0) {
+            // Whatever burst there was has been read: frames need not make way for it.
+            flooding.store(false, std::memory_order_relaxed);
+            since = 0;
+            sinceStart = Clock::now();
+            pauseMs = 0;
+            wait = true;
+            continue;
+        }
         since += count;
         if (count == Platform::DatagramSocket::Batch) {
             // More is there: read on at once. Twice what a pause lets gather is a burst,
@@ -159,10 +198,10 @@ void TSyslogIntake::read()
         sinceStart = now;
         const int longest = perMs * MaxTrickleMs > PauseDatagrams ? int(PauseDatagrams / perMs) : MaxTrickleMs;
         pauseMs = qMin(pauseMs ? 2 * pauseMs : TrickleMs, longest);
-        if (count == 0 || pauseMs == 0) {
-            // Quiet, or too fast for any pause: wait for the next datagram.
-            wait = true;
-            pauseMs = 0;
+        if (pauseMs == 0) {
+            // Too fast for any pause: read on, and wait only once a read finds nothing, so
+            // that the flood flag never outlasts the flood.
+            wait = false;
             continue;
         }
         if (!socket.pause(pauseMs))

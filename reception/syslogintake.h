@@ -31,14 +31,15 @@ public:
     ~TSyslogIntake() override;
 
     // Binds 0.0.0.0:port on the calling thread and starts reading. On failure false, and
-    // errorString() says why in the system's words.
+    // errorString() says why in the system's words. Datagrams not yet taken stay, ahead of
+    // the new ones.
     bool bind(quint16 port);
-    // Closes the socket: what has not been taken is discarded, a later bind of the same
-    // port works at once.
+    // Stops reading: what arrived before the call, in memory or still in the socket, is
+    // kept for take(); nothing that arrives later is. Emptying the socket takes
+    // StopDrainMs at most; what it still holds then is counted as abandoned. A later bind
+    // of the same port works at once.
     void close();
-    // Reads what the socket still holds, then closes it, keeping everything for take():
-    // for the end of the program.
-    void closeKeepingArrivals();
+    static constexpr int StopDrainMs = 1000;
     bool isBound() const { return socket.isBound(); }
     QString errorString() const { return error; }
 
@@ -58,9 +59,16 @@ public:
     bool isFlooded() const { return flooding.load(std::memory_order_relaxed); }
 
     // Datagrams lost since the program started: discarded by the system with the socket's
-    // buffer full, or here when memory held as much as it may.
+    // buffer full, here when memory held as much as it may, or left in the socket when a
+    // stop ran out of time.
     quint64 kernelDropped() const { return kernelLost.load(); }
     quint64 overflowed() const { return overflow.load(); }
+    quint64 abandoned() const { return leftAtStop.load(); }
+    // Why the reading thread ended on its own, in the system's words; empty while it reads
+    // or after a normal stop.
+    QString readerError() const;
+    // The losses or the reader's state have been looked at: the next change is announced.
+    void noticeState() { stateAnnounced.store(false); }
 
     // What memory may hold before further datagrams are dropped.
     static constexpr qsizetype MemoryBound = 64 * 1024 * 1024;
@@ -68,12 +76,16 @@ public:
 signals:
     // There is something to take; emitted on the reading thread, once until announceNext().
     void readyRead();
+    // More datagrams were lost, or the reading thread ended on an error; emitted on the
+    // reading thread, once until noticeState().
+    void stateChanged();
 
 private:
     void read();
-    // One read of the socket into memory: how many datagrams it read, -1 once the reader
-    // is to stop.
+    // One read of the socket into memory: how many datagrams it read, or
+    // DatagramSocket::Woken or Failed.
     int readOnce(bool wait);
+    void announceState();
     void stopReader();
     // Copies one datagram into the block being filled (the reading thread's).
     void keep(const char *data, qsizetype size);
@@ -119,4 +131,7 @@ private:
     std::atomic<bool> stopping{false};
     std::atomic<quint64> kernelLost{0};
     std::atomic<quint64> overflow{0};
+    std::atomic<quint64> leftAtStop{0};
+    std::atomic<bool> stateAnnounced{false};
+    QString failure; // under the lock
 };

@@ -1,8 +1,8 @@
 #include "trapcallbacks.h"
 
 #include "eventline.h"
+#include "trapintake.h"
 
-#include <QMetaObject>
 #include <QObject>
 
 QObject *gMainWindow = nullptr;
@@ -11,8 +11,7 @@ namespace {
 
 void post(const QString &eventText, int trapKind)
 {
-    QMetaObject::invokeMethod(gMainWindow, "onSnmp", Qt::QueuedConnection, Q_ARG(QString, eventText),
-                              Q_ARG(int, trapKind));
+    trapIntake().post(eventText, trapKind);
 }
 
 } // namespace
@@ -45,6 +44,11 @@ void onStartupTrap(const ShortTrapRecord *record)
 void onLinkupTrap(const ShortTrapRecord *record)
 {
     post(EventLine::linkupTrapText(*record), 4);
+}
+
+void onTrapLibraryState()
+{
+    trapIntake().announceState();
 }
 
 void fillTrapCallbackTable(TrapCallbackTable *table)

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -249,18 +250,57 @@ void TestCommands::onlySnmpPortChanged()
     QCOMPARE(QSettings(configFile(), QSettings::IniFormat).value("SnmpPort").toInt(), newPort);
 }
 
+// The syslog receiver restarts on its new port. Each stop, by the new port and then by the
+// button, comes right after a burst: every datagram that arrived before it becomes a line,
+// in order, before the lines of the next start.
 void TestCommands::onlySyslogPortChanged()
 {
     makeWindow();
     startBoth();
     const int newPort = freeUdpPort();
-    runSettings(
-        [&](QDialog *dialog) { dialog->findChild<QLineEdit *>("lineEditSyslog")->setText(QString::number(newPort)); });
+    QUdpSocket sender;
+    const int burst = 10000;
+    const auto send = [&](const char *name, int port) {
+        for (int i = 0; i < burst; ++i)
+            sender.writeDatagram(name + QByteArray::number(i), QHostAddress::LocalHost, quint16(port));
+    };
+    runSettings([&](QDialog *dialog) {
+        dialog->findChild<QLineEdit *>("lineEditSyslog")->setText(QString::number(newPort));
+        send("old port ", syslogPort);
+    });
     QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(newPort));
     QCOMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(snmpPort));
     QCOMPARE(countOf("nrvStop"), 0);
     QUdpSocket old;
     QVERIFY2(old.bind(QHostAddress::AnyIPv4, quint16(syslogPort)), "the old port was released");
+    send("new port ", newPort);
+    action("actionStartStop")->trigger();
+    QCOMPARE(label("syslogStatusLabel")->text(), "Disabled");
+
+    // What the system dropped with its buffer full is counted in the tool tip.
+    const auto lost = [this] { return label("syslogStatusLabel")->toolTip().section(' ', 0, 0).toInt(); };
+    const auto messages = [this] {
+        QFile log(dataDir + "/log.txt");
+        QStringList all;
+        if (log.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : log.readAll().split('\n'))
+                if (line.contains(" port "))
+                    all << QString::fromLatin1(line.trimmed()).section(';', 12);
+        return all;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(messages().size() + lost(), 2 * burst, 20000);
+    QStringList expected;
+    for (const char *name : {"old port ", "new port "})
+        for (int i = 0; i < burst; ++i)
+            expected << name + QString::number(i);
+    QStringList got = messages();
+    QVERIFY2(lost() < burst / 10, qPrintable(label("syslogStatusLabel")->toolTip()));
+    // In order: every line is the next one sent, or one after a gap the kernel made.
+    for (const QString &line : got) {
+        const qsizetype at = expected.indexOf(line);
+        QVERIFY2(at >= 0, qPrintable(line));
+        expected.remove(0, at + 1);
+    }
 }
 
 void TestCommands::snmpNewlyDisabled()

@@ -435,9 +435,23 @@ private slots:
         QVERIFY2(!gLog.isEmpty(), "a refused start says why in the log");
     }
 
+    // A stop hands over everything that arrived before it, in order, before it returns.
     void stopThenStartSamePort()
     {
+        const QByteArray datagram = capture({"-v", "2c", "-c", "public", "TARGET", "77", "SNMPv2-MIB::coldStart"});
+        QVERIFY(!datagram.isEmpty());
+        const int burst = 3000;
+        const NrvStatistics before = statistics();
+        for (int i = 0; i < burst; ++i)
+            send(datagram);
         nrvStop();
+        const NrvStatistics after = statistics();
+        QCOMPARE(quint64(records().size()) + after.kernelDropped - before.kernelDropped, quint64(burst));
+        QCOMPARE(after.abandoned, before.abandoned);
+        {
+            QMutexLocker lock(&gMutex);
+            gRecords.clear();
+        }
         QCOMPARE(nrvStatus(), -1);
         {
             QUdpSocket probe; // the port is really free again

@@ -258,19 +258,29 @@ void TestReceivers::syslogRebindsAfterStop()
 
 void TestReceivers::lossesShowInToolTips()
 {
-    // What the library counts as lost shows with the next frame; the status text stays.
-    NrvStatistics stats{};
-    stats.kernelDropped = 3;
-    stats.overflowed = 2;
-    NrvFake::setStatistics(stats);
+    // What the library counts as lost shows as soon as it tells; the status text stays.
     makeWindow();
     action("actionStartStop")->trigger();
     waitUntilReceiving();
-    QUdpSocket sender;
-    sender.writeDatagram("event", QHostAddress::LocalHost, quint16(syslogPort));
-    QTRY_VERIFY(label("snmpStatusLabel")->toolTip().startsWith("5 datagrams lost"));
+    NrvStatistics stats{};
+    stats.kernelDropped = 3;
+    stats.overflowed = 2;
+    stats.abandoned = 4;
+    NrvFake::setStatistics(stats);
+    QTRY_COMPARE(label("snmpStatusLabel")->toolTip(),
+                 "9 datagrams lost since the program started: 3 dropped by the system with the receive buffer full, "
+                 "2 beyond the memory bound, 4 left unhandled when a stop ran out of time.");
     QCOMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(snmpPort));
     QCOMPARE(label("syslogStatusLabel")->toolTip(), QString());
+
+    // Reception that ends on its own says so, with the system's reason, instead of
+    // "Recieving" while nothing more arrives.
+    NrvFake::failReception("Network is down");
+    QTRY_COMPARE(label("snmpStatusLabel")->text(), "Failed, UDP port " + QString::number(snmpPort) + " probably busy");
+    QCOMPARE(label("snmpStatusLabel")->toolTip(), "Network is down");
+    QCOMPARE(callsFrom(2).last(), "nrvStop");
+    QVERIFY(action("actionStartStop")->isEnabled());
+    QCOMPARE(label("syslogStatusLabel")->text(), "Recieving on UDP port " + QString::number(syslogPort));
 }
 
 void TestReceivers::syslogIntakeKeepsABurst()

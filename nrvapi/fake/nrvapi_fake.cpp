@@ -13,6 +13,8 @@ struct State {
     int polls = 0;
     std::function<void()> shutdownHook;
     NrvStatistics statistics{};
+    std::string failure;
+    NrvStateCallback stateCallback = nullptr;
 };
 
 State &state()
@@ -42,6 +44,7 @@ void reset()
     s.polls = 0;
     s.shutdownHook = nullptr;
     s.statistics = NrvStatistics{};
+    s.failure.clear();
 }
 
 void setStartResult(int result)
@@ -82,8 +85,19 @@ int polls()
 
 void setStatistics(const NrvStatistics &stats)
 {
-    std::lock_guard<std::mutex> lock(state().mutex);
-    state().statistics = stats;
+    {
+        std::lock_guard<std::mutex> lock(state().mutex);
+        state().statistics = stats;
+    }
+    if (state().stateCallback)
+        state().stateCallback();
+}
+
+void failReception(const std::string &why)
+{
+    state().failure = why;
+    if (state().stateCallback)
+        state().stateCallback();
 }
 
 void setShutdownHook(std::function<void()> hook)
@@ -111,6 +125,7 @@ int nrvStart(const char *listenAddress, int port)
 {
     record(std::string("nrvStart(") + (listenAddress ? listenAddress : "") + "," + std::to_string(port) + ")");
     state().polls = 0;
+    state().failure.clear();
     return state().startResult;
 }
 
@@ -119,6 +134,8 @@ int nrvStatus(void)
     record("nrvStatus");
     State &s = state();
     ++s.polls;
+    if (!s.failure.empty())
+        return -1;
     return (s.confirmOnPoll > 0 && s.polls >= s.confirmOnPoll) ? 0 : -1;
 }
 
@@ -165,7 +182,15 @@ int nrvGetStatistics(NrvStatistics *stats)
 
 const char *nrvLastError(void)
 {
+    if (!state().failure.empty())
+        return state().failure.c_str();
     return state().startResult == -1 ? "Address already in use" : "";
+}
+
+int nrvSetStateCallback(NrvStateCallback callback)
+{
+    state().stateCallback = callback;
+    return 0;
 }
 
 int nrvSetLogCallback(NrvLogCallback)

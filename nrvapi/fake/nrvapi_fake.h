@@ -27,8 +27,11 @@ int count(const std::string &call);
 TrapCallbackTable callbacks();
 // Polls since the last start.
 int polls();
-// What nrvGetStatistics reports (all zero after reset()).
+// What nrvGetStatistics reports (all zero after reset()); tells the state callback.
 void setStatistics(const NrvStatistics &stats);
+// Reception ends on an error: nrvStatus() returns -1 and nrvLastError() says why until the
+// next start; tells the state callback.
+void failReception(const std::string &why);
 // Runs inside nrvShutdown, so a test can look at the world as the library sees it then.
 void setShutdownHook(std::function<void()> hook);
 
