@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <malloc.h>
@@ -13,10 +14,13 @@ int writeEnd = -1;
 
 void onTerminationSignal(int)
 {
-    // Only async-signal-safe calls here; a full pipe is already readable.
+    // Only async-signal-safe calls here, and errno as the interrupted code left it; a
+    // full pipe is already readable.
+    const int savedErrno = errno;
     const char byte = 1;
     if (::write(writeEnd, &byte, 1) < 0) {
     }
+    errno = savedErrno;
 }
 
 } // namespace
@@ -34,8 +38,14 @@ int terminationRequests()
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        // Whoever started us ignored it on purpose (nohup, a background job of a script):
+        // the shells' convention is to leave it so.
+        struct sigaction before = {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signal, &action, nullptr);
+    }
     readEnd = ends[0];
     return readEnd;
 }

@@ -2,6 +2,7 @@
 #include "platform.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -9,6 +10,10 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QUdpSocket>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
 
 // The real program, started as a user would start it (offscreen here), fed by real
 // clients: logger and snmptrap, plus raw datagrams of our own.
@@ -40,6 +45,7 @@ private slots:
     void trapsOfEveryKind();
     void unknownTrapsFilteredByDefault();
     void informIsAnswered();
+    void ignoredHangUpStaysIgnored();
     // Last: it ends the program.
     void endOfTheProgram();
 
@@ -75,7 +81,8 @@ void TestEndToEnd::initTestCase()
 
     markerBefore = Platform::instanceMarkerExists(Marker);
     program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(VENTRIX_BINARY_DIR "/bin/ventrix", {"-platform", "offscreen"});
+    // As the headless recipe starts it: hang-ups ignored.
+    program.start("nohup", {VENTRIX_BINARY_DIR "/bin/ventrix", "-platform", "offscreen"});
     QVERIFY(program.waitForStarted());
 
     // Ready when both receivers have taken a probe each.
@@ -262,6 +269,16 @@ void TestEndToEnd::informIsAnswered()
     QVERIFY(!waitForLineEndingWith(";99;;Linkup SNMP trap").isEmpty());
 }
 
+// Started with hang-ups ignored, the logout's SIGHUP leaves it collecting.
+void TestEndToEnd::ignoredHangUpStaysIgnored()
+{
+    QCOMPARE(::kill(pid_t(program.processId()), SIGHUP), 0);
+    // A program that took it as the end would be gone by now.
+    QVERIFY(!program.waitForFinished(500));
+    sendSyslog("after the hang-up");
+    QVERIFY(!waitForLineEndingWith(";after the hang-up").isEmpty());
+}
+
 // A second instance, started meanwhile, waits for the marker and keeps it when the first
 // ends; it is gone with the last one. The first ends as a session's end ends it, right
 // after a burst: every datagram that reached it is in the log, in order.
@@ -287,17 +304,43 @@ void TestEndToEnd::endOfTheProgram()
     QUdpSocket socket;
     for (int i = 0; i < count; ++i)
         socket.writeDatagram("term-" + QByteArray::number(i), QHostAddress::LocalHost, quint16(syslogPort));
+    // A flood that does not end with the program: the end is bounded all the same.
+    std::atomic<bool> flooding{true};
+    std::thread flood([&flooding, port = syslogPort] {
+        QUdpSocket sender;
+        for (int i = 0; flooding.load() && i < 1000000; ++i) {
+            sender.writeDatagram("flood-" + QByteArray::number(i), QHostAddress::LocalHost, quint16(port));
+            if (i % 100 == 99)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    QTest::qWait(500);
+    QElapsedTimer ending;
+    ending.start();
     program.terminate();
-    QVERIFY(program.waitForFinished(20000));
+    const bool ended = program.waitForFinished(20000);
+    const qint64 endMs = ending.elapsed();
+    flooding.store(false);
+    flood.join();
+    QVERIFY(ended);
+    QVERIFY2(endMs < 5000, qPrintable(QString("ended %1 ms after SIGTERM").arg(endMs)));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
     QStringList got;
+    int flooded = -1;
     for (const QString &line : logLines().mid(before)) {
-        if (line.endsWith(";777;;Startup SNMP trap"))
+        const QString message = line.section(';', 12);
+        if (line.endsWith(";777;;Startup SNMP trap")) {
             got.prepend("trap");
-        else
-            got << line.section(';', 12);
+        } else if (message.startsWith("flood-")) {
+            // The flood's lines come in order, up to the end.
+            QVERIFY2(message.mid(6).toInt() > flooded, qPrintable(message));
+            flooded = message.mid(6).toInt();
+        } else {
+            got << message;
+        }
     }
+    QVERIFY(flooded > 0);
     QStringList sent{"trap"};
     for (int i = 0; i < count; ++i)
         sent << "term-" + QString::number(i);
