@@ -8,15 +8,17 @@
 #     4  loss: a 100,000 syslog burst, 5 s at 50,000/s (4b), a 20,000 trap burst (4c), balloons on
 #     5  one trap in the middle of 5 s at 50,000 syslog datagrams/s: its delay to the log file
 #     6  idle for 10 s: CPU time and wake-ups
+#     7  traps: 5,000/s for 10 s (7), 150,000 at 30,000/s (7b), balloons on
 # Each run starts the program afresh and prints one line: events sent (and the rate the
 # sender achieved), lost / duplicated / out of order in the log files, lines/s from the
 # first send to the last line, the program's CPU time (all threads) per line written, and
 # its resident memory before, after (settled) and kept per line.
 # Started as root, the desktop session and the program run as nobody (setpriv), with the
 # kernel's default net.core.rmem_max; Xvfb stays root's and lets nobody in by a cookie.
-# A single run is named by its label (1b, 3b, 4b, 4c). Env: DRAIN_LIMIT (s, default 150) stops
+# A single run is named by its label (1b, 3b, 4b, 4c, 7b). Env: DRAIN_LIMIT (s, default 150) stops
 # waiting for lines; SHOT=FILE.png keeps a screenshot taken during scenario 1; APP_STDERR=FILE
-# keeps the program's standard error.
+# keeps the program's standard error; PLATFORM=offscreen runs the program without its window
+# (the same desktop session, user and settings), for a figure side by side.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../scripts/desktop.sh"
@@ -55,6 +57,7 @@ scenarios=("${@:-1 2 3 4 5 6}")
 scenarios=(${scenarios[*]})
 app=$build/bin/ventrix
 limit=${DRAIN_LIMIT:-150}
+platform=${PLATFORM:-xcb}
 size=120 # syslog datagrams of 120 bytes make log lines of about 150
 ticks=$(getconf CLK_TCK)
 source "$here/program.sh"
@@ -84,9 +87,11 @@ launch() { # balloons(true|false) kind
     run=$((run + 1))
     home=$work/run$run
     data=$home/data
-    start_program "$app" "$home" "$1" xcb
-    wait_until 100 window_shown || { echo "run $run: the window was not shown"; exit 1; }
-    wait_until 100 icon_embedded || { echo "run $run: no icon in the tray"; exit 1; }
+    start_program "$app" "$home" "$1" "$platform"
+    if [ "$platform" = xcb ]; then
+        wait_until 100 window_shown || { echo "run $run: the window was not shown"; exit 1; }
+        wait_until 100 icon_embedded || { echo "run $run: no icon in the tray"; exit 1; }
+    fi
     port=$syslog_port
     [ "$2" = trap ] && port=$snmp_port
     wait_ready "$2" "$port" "$data" || { echo "run $run: nothing written"; exit 1; }
@@ -206,6 +211,8 @@ one() { # a single run by its label
     4c) measure 4c true trap 20000 0 ;;
     5) latency ;;
     6) idle ;;
+    7) measure 7 true trap 50000 5000 ;;
+    7b) measure 7b true trap 150000 30000 ;;
     *) echo "unknown scenario $1"; exit 2 ;;
     esac
 }
@@ -214,6 +221,7 @@ for s in "${scenarios[@]}"; do
     1) one 1; one 1b ;;
     3) one 3; one 3b ;;
     4) one 4; one 4b; one 4c ;;
+    7) one 7; one 7b ;;
     *) one "$s" ;;
     esac
 done

@@ -288,7 +288,13 @@ void TestCommands::onlySyslogPortChanged()
                     all << QString::fromLatin1(line.trimmed()).section(';', 12);
         return all;
     };
-    QTRY_COMPARE_WITH_TIMEOUT(messages().size() + lost(), 2 * burst, 20000);
+    const auto seen = [&] {
+        return QString("%1 lines, view %2, tool tip \"%3\", data folder %4")
+            .arg(messages().size())
+            .arg(window->findChild<QPlainTextEdit *>("plainTextEditLog")->blockCount())
+            .arg(label("syslogStatusLabel")->toolTip(), QDir(dataDir).entryList(QDir::Files).join(' '));
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(messages().size() + lost() == 2 * burst, qPrintable(seen()), 20000);
     QStringList expected;
     for (const char *name : {"old port ", "new port "})
         for (int i = 0; i < burst; ++i)
