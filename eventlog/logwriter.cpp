@@ -4,6 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstring>
+#include <list>
+#include <vector>
+
 namespace {
 
 const char lineEnd[] = "\r\n";
@@ -53,6 +57,25 @@ QString rotatedLogPath(const TSettings &s, const QDateTime &now)
     return s.DataDir + QDir::separator() + name.completeBaseName() + now.toString(u"_yyMMdd_hhmmss.") + name.suffix();
 }
 
+namespace {
+
+enum class Move { Moved, Kept, Replaced };
+
+// Renames the log file that `locked` holds open and locked. Not when the name no longer
+// leads to that file: another program has moved, deleted or replaced it since the opening,
+// and whatever lies there now was never asked whether somebody holds it.
+Move moveAside(const TSettings &s, const Platform::LogFile &locked, const QDateTime &now)
+{
+    const QString path = logFilePath(s);
+    if (!locked.isAt(QDir::toNativeSeparators(path)))
+        return Move::Replaced;
+    // Refused while the name is taken (a second rotation within the same second) or the
+    // file cannot be moved; the file keeps growing and the next write tries again.
+    return QFile::rename(path, rotatedLogPath(s, now)) ? Move::Moved : Move::Kept;
+}
+
+} // namespace
+
 static void rotateIfLarge(const TSettings &s, const QDateTime *now, quint8 shareMode)
 {
     const QString path = logFilePath(s);
@@ -64,11 +87,8 @@ static void rotateIfLarge(const TSettings &s, const QDateTime *now, quint8 share
     // holds the file, and keep our own locks over the rename so that none is taken in
     // between.
     Platform::LogFile log;
-    if (!log.open(QDir::toNativeSeparators(path), shareMode))
-        return;
-    // Refused while the name is taken (a second rotation within the same second) or the
-    // file cannot be moved; the file keeps growing and the next write tries again.
-    QFile::rename(path, rotatedLogPath(s, now ? *now : QDateTime::currentDateTime()));
+    if (log.open(QDir::toNativeSeparators(path), shareMode))
+        moveAside(s, log, now ? *now : QDateTime::currentDateTime());
 }
 
 void rotateLogFile(const TSettings &s, const QDateTime &now, quint8 shareMode)
@@ -90,8 +110,113 @@ bool TLogWriter::openLog(const TSettings &settings, Platform::LogFile &log) cons
     return recreateFolder(QFileInfo(path).absolutePath()) && log.open(QDir::toNativeSeparators(path), shareMode);
 }
 
+namespace {
+
+// Writes one store's lines to the log file and, before a line that finds the file over
+// the threshold, moves the file aside and goes on in a new one. Every file stays open, and
+// locked, until the store is over, so that a failure can cut each back to where it was.
+class RotatingLog
+{
+public:
+    RotatingLog(const TSettings &settings, quint8 shareMode, const std::function<QDateTime()> &clock)
+        : settings(settings), shareMode(shareMode), clock(clock)
+    {
+    }
+
+    bool begin(Platform::LogFile &log)
+    {
+        const qint64 start = log.seekToEnd();
+        if (start < 0)
+            return false;
+        parts.push_back({&log, start});
+        size = start;
+        return true;
+    }
+    // Text as the queue file holds it: a line starts after every LF.
+    bool text(const char *data, qint64 n)
+    {
+        while (n > 0) {
+            const char *lf = static_cast<const char *>(std::memchr(data, '\n', size_t(n)));
+            const qint64 piece = lf ? lf + 1 - data : n;
+            if ((atLineStart && !lineStart()) || !put(data, piece))
+                return false;
+            atLineStart = lf != nullptr;
+            data += piece;
+            n -= piece;
+        }
+        return true;
+    }
+    // One whole line with its line end, however many LFs it holds.
+    bool line(const char *data, qint64 n) { return lineStart() && put(data, n); }
+    // Writes what text() and line() were given so far; their buffers may change after it.
+    bool flush()
+    {
+        const char *from = pending;
+        const char *to = pendingEnd;
+        pending = pendingEnd = nullptr;
+        return from == to || parts.back().file->write(from, to - from);
+    }
+    // Cuts every file back to its size at the start; writing goes on in the newest.
+    bool undo()
+    {
+        pending = pendingEnd = nullptr;
+        atLineStart = true;
+        bool cut = true;
+        for (const Part &part : parts)
+            cut = part.file->truncate(part.start) && cut;
+        size = parts.back().start;
+        return cut;
+    }
+
+private:
+    bool lineStart()
+    {
+        // One refusal stands for the rest of the store: what stopped the rename is not
+        // gone a line later, and the file simply keeps growing until the next store.
+        if (size <= RotateThreshold || refused)
+            return true;
+        if (!flush())
+            return false;
+        switch (moveAside(settings, *parts.back().file, clock())) {
+        case Move::Moved: break;
+        case Move::Kept: refused = true; return true;
+        case Move::Replaced: return false; // what went in since the opening is not in the log
+        }
+        Platform::LogFile &next = opened.emplace_back();
+        if (!next.open(QDir::toNativeSeparators(logFilePath(settings)), shareMode))
+            return false;
+        return begin(next);
+    }
+    // Consecutive pieces of one buffer go out in one write.
+    bool put(const char *data, qint64 n)
+    {
+        if (data != pendingEnd && !flush())
+            return false;
+        if (pending == nullptr)
+            pending = data;
+        pendingEnd = data + n;
+        size += n;
+        return true;
+    }
+
+    struct Part {
+        Platform::LogFile *file;
+        qint64 start;
+    };
+    const TSettings &settings;
+    const quint8 shareMode;
+    const std::function<QDateTime()> &clock;
+    std::list<Platform::LogFile> opened; // the new files, after the caller's
+    std::vector<Part> parts;
+    qint64 size = 0; // of the newest file, with what is pending
+    const char *pending = nullptr;
+    const char *pendingEnd = nullptr;
+    bool atLineStart = true;
+    bool refused = false;
+};
+
 // Copies queue.tmp into the log in chunks of at most 10000 bytes.
-static QueueCopy copyQueueFile(const QString &queuePath, Platform::LogFile &log)
+QueueCopy copyQueueFile(const QString &queuePath, RotatingLog &log)
 {
     if (!QFileInfo::exists(queuePath))
         return QueueCopy::Nothing;
@@ -105,35 +230,46 @@ static QueueCopy copyQueueFile(const QString &queuePath, Platform::LogFile &log)
             return QueueCopy::ReadFailed;
         if (n == 0)
             return QueueCopy::Copied;
-        if (!log.write(chunk, n))
+        if (!log.text(chunk, n) || !log.flush())
             return QueueCopy::WriteFailed;
     }
 }
 
+} // namespace
+
 // Writes, in this order, the queue file, the lines held in memory and the new lines to the
-// open log, as one unit: if any of it fails, the log is cut back to where it was and
-// nothing counts as written. A queue file that cannot be read is left for a later write;
-// the lines after it are not held back for it.
-TLogWriter::Outcome TLogWriter::storeWaiting(const TSettings &settings, Platform::LogFile &log, const QByteArray &lines)
+// open log, as one unit: if any of it fails, the log (and a new one begun on the way) is
+// cut back to where it was and nothing counts as written. A queue file that cannot be read
+// is left for a later write; the lines after it are not held back for it.
+TLogWriter::Outcome TLogWriter::storeWaiting(const TSettings &settings, Platform::LogFile &log,
+                                             const QByteArrayList &lines)
 {
-    const qint64 start = log.seekToEnd();
-    if (start < 0)
+    RotatingLog out(settings, shareMode, clock);
+    if (!out.begin(log))
         return Outcome::Failed;
 
     const QString queuePath = QDir::toNativeSeparators(queueFilePath(settings));
-    const QueueCopy queue = copyQueueFile(queuePath, log);
+    const QueueCopy queue = copyQueueFile(queuePath, out);
     const bool undo = queue == QueueCopy::WriteFailed || queue == QueueCopy::ReadFailed;
-    if (undo && (!log.truncate(start) || queue == QueueCopy::WriteFailed))
+    if (undo && (!out.undo() || queue == QueueCopy::WriteFailed))
         return Outcome::Failed;
-    if ((!held.isEmpty() && !log.write(held.constData(), held.size())) ||
-        (!lines.isEmpty() && !log.write(lines.constData(), lines.size()))) {
-        log.truncate(start);
+    QByteArray direct;
+    for (const QByteArray &line : lines)
+        direct.append(line).append(lineEnd, 2);
+    bool written = out.text(held.constData(), held.size());
+    qsizetype at = 0;
+    for (const QByteArray &line : lines) {
+        written = written && out.line(direct.constData() + at, line.size() + 2);
+        at += line.size() + 2;
+    }
+    if (!written || !out.flush()) {
+        out.undo();
         return Outcome::Failed;
     }
     // Its lines are in the log now and must never be copied a second time: when the file
     // cannot be removed, empty it; when it cannot be emptied either, undo the copy.
     if (queue == QueueCopy::Copied && !QFile::remove(queuePath) && !QFile::resize(queuePath, 0)) {
-        log.truncate(start);
+        out.undo();
         return Outcome::Failed;
     }
     releaseHeld();
@@ -190,13 +326,8 @@ bool TLogWriter::write(const TSettings &settings, const QByteArrayList &lines)
         return flush(settings);
     {
         Platform::LogFile log;
-        if (openLog(settings, log)) {
-            QByteArray direct;
-            for (const QByteArray &line : lines)
-                direct.append(line).append(lineEnd, 2);
-            if (storeWaiting(settings, log, direct) == Outcome::Stored)
-                return true;
-        }
+        if (openLog(settings, log) && storeWaiting(settings, log, lines) == Outcome::Stored)
+            return true;
     } // the log and its locks are given back before the queue is touched
     QByteArray queued;
     for (const QByteArray &line : lines)
@@ -210,7 +341,7 @@ bool TLogWriter::flush(const TSettings &settings)
 {
     {
         Platform::LogFile log;
-        if (openLog(settings, log) && storeWaiting(settings, log, QByteArray()) == Outcome::Stored)
+        if (openLog(settings, log) && storeWaiting(settings, log, {}) == Outcome::Stored)
             return true;
     }
     if (heldCount > 0)

@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
 // DataDir + separator + DataFile, as text (not yet native).
 QString logFilePath(const TSettings &settings);
 // DataDir + separator + "queue.tmp", as text (not yet native).
@@ -19,8 +21,8 @@ constexpr qint64 RotateThreshold = 5242880;
 QString rotatedLogPath(const TSettings &settings, const QDateTime &now);
 // Renames an over-large log file to rotatedLogPath(). A file that another program holds
 // locked is left where it is (a rename would ignore the lock, and the program would later
-// save over the lines written since), as is one whose new name is taken; the next call
-// tries again.
+// save over the lines written since), as is one whose new name is taken, and one that
+// another program put in place of the file just checked; the next call tries again.
 void rotateLogFile(const TSettings &settings, const QDateTime &now, quint8 shareMode = Platform::ShareRead);
 // The same with the current local time, read only when the file is to be renamed.
 void rotateLogFile(const TSettings &settings, quint8 shareMode = Platform::ShareRead);
@@ -30,7 +32,9 @@ void rotateLogFile(const TSettings &settings, quint8 shareMode = Platform::Share
 // the next lines once it can. Lines that can be stored in neither file are kept in
 // memory (up to HeldBound bytes), in order, and go out after the queue file's lines and
 // before anything newer. The log file is opened and closed for every call, so that other
-// programs can open, lock, move or delete it between calls.
+// programs can open, lock, move or delete it between calls. Every line, whether new,
+// queued or held, is checked against RotateThreshold as if it were written on its own: a
+// call goes on in a new log file from the line that finds the old one over it.
 class TLogWriter
 {
 public:
@@ -56,12 +60,14 @@ public:
     static constexpr qsizetype HeldBound = 64 * 1024 * 1024;
 
     quint8 shareMode;
+    // The time that a rotated file's name carries, read as the file is moved aside.
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
 
 private:
     enum class Outcome { Stored, Failed };
 
     bool openLog(const TSettings &settings, Platform::LogFile &log) const;
-    Outcome storeWaiting(const TSettings &settings, Platform::LogFile &log, const QByteArray &lines);
+    Outcome storeWaiting(const TSettings &settings, Platform::LogFile &log, const QByteArrayList &lines);
     bool appendToQueue(const TSettings &settings, const QByteArray &queued);
     void hold(const QByteArray &queued, int count);
     void releaseHeld();

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Linux has no share modes, only advisory locks, and two families of them that do not
@@ -104,6 +105,14 @@ bool LogFile::write(const char *data, qint64 size)
 bool LogFile::truncate(qint64 size)
 {
     return ::ftruncate(int(handle), off_t(size)) == 0 && ::lseek(int(handle), off_t(size), SEEK_SET) == size;
+}
+
+bool LogFile::isAt(const QString &nativePath) const
+{
+    struct stat opened, named;
+    return handle != -1 && ::fstat(int(handle), &opened) == 0 &&
+           ::stat(QFile::encodeName(nativePath).constData(), &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
 }
 
 void LogFile::close()

@@ -103,6 +103,9 @@ public:
     bool write(const char *data, qint64 size);
     // Cuts the file back to size, for undoing a write that failed part-way.
     bool truncate(qint64 size);
+    // Whether nativePath leads to the file open here (the same device and inode): another
+    // program may have moved, deleted or replaced it since it was opened.
+    bool isAt(const QString &nativePath) const;
     void close();
 
 private:

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -64,6 +65,8 @@ private slots:
     void rotatedName();
     void rotationCollision();
     void rotationWaitsForTheLock();
+    void rotationSplitsAFrame_data();
+    void rotationSplitsAFrame();
     void dataFolderRemovedAndRestored_data();
     void dataFolderRemovedAndRestored();
     void heldLinesGoToQueueFirst();
@@ -252,6 +255,7 @@ void TestLogWriter::rotatedName()
 void TestLogWriter::rotationCollision()
 {
     const QDateTime now(QDate(2024, 1, 31), QTime(23, 59, 7));
+    writer.clock = [now] { return now; };
     putFile(rotatedLogPath(settings, now), "earlier rotation\r\n");
     QFile log(logPath());
     QVERIFY(log.open(QIODevice::WriteOnly));
@@ -288,6 +292,62 @@ void TestLogWriter::rotationWaitsForTheLock()
     QVERIFY(write("c"));
     QCOMPARE(QFileInfo(rotatedLogPath(settings, now)).size(), RotateThreshold + 1);
     QCOMPARE(contents(logPath()), QByteArray("a\r\nb\r\nc\r\n"));
+}
+
+void TestLogWriter::rotationSplitsAFrame_data()
+{
+    QTest::addColumn<int>("queued");
+    QTest::addColumn<bool>("replaced");
+
+    QTest::newRow("one write") << 0 << false;
+    QTest::newRow("split inside the queue file") << 3 << false;
+    QTest::newRow("file replaced before the rename") << 0 << true;
+}
+
+void TestLogWriter::rotationSplitsAFrame()
+{
+    QFETCH(int, queued);
+    QFETCH(bool, replaced);
+
+    // 600 bytes below the threshold, five lines of 430 bytes: the second passes it, and
+    // the third is the first to find the file over it.
+    const QByteArray before = QByteArray(5 * 1024 * 1024 - 600 - 2, '.') + "\r\n";
+    QByteArrayList lines;
+    QByteArray all;
+    for (char c = 'a'; c <= 'e'; ++c) {
+        lines << QByteArray(428, c);
+        all += lines.back() + "\r\n";
+    }
+    putFile(logPath(), before);
+    if (queued > 0)
+        putFile(queuePath(), all.left(430 * queued));
+    const QDateTime now(QDate(2024, 1, 31), QTime(23, 59, 7));
+    const QString moved = tmp->filePath("moved.txt");
+    bool replaceFile = replaced;
+    writer.clock = [&] {
+        if (std::exchange(replaceFile, false)) {
+            QFile::rename(logPath(), moved);
+            QFile other(logPath());
+            if (other.open(QIODevice::WriteOnly))
+                other.write("other\r\n");
+        }
+        return now;
+    };
+    const bool stored = writer.write(settings, lines.mid(queued));
+    if (!replaced) {
+        QVERIFY(stored);
+        QCOMPARE(contents(rotatedLogPath(settings, now)), before + all.left(2 * 430));
+        QCOMPARE(contents(logPath()), all.mid(2 * 430));
+        QVERIFY(!QFile::exists(queuePath()));
+        return;
+    }
+    // Only the file whose locks were asked for is renamed; what went into it is taken back
+    // and waits for the file now in its place.
+    QVERIFY(!stored);
+    QVERIFY(!QFile::exists(rotatedLogPath(settings, now)));
+    QCOMPARE(contents(moved), before);
+    QVERIFY(writer.flush(settings));
+    QCOMPARE(contents(logPath()), "other\r\n" + all);
 }
 
 void TestLogWriter::dataFolderRemovedAndRestored_data()
