@@ -1,4 +1,5 @@
 #include "balloon.h"
+#include "balloontip.h"
 #include "mainwindow.h"
 #include "notificationstandin.h"
 #include "nrvapi_fake.h"
@@ -180,7 +181,7 @@ void TestTray::balloonWindowIsReused()
     auto *balloon = window->findChild<TBalloon *>("balloon");
     QSignalSpy clicked(balloon, &TBalloon::clicked);
     balloon->show("Syslog message recieved", "first", QSystemTrayIcon::Warning, 5000);
-    QWidget *tip = balloonTip();
+    auto *tip = qobject_cast<TBalloonTip *>(balloonTip());
     QVERIFY(tip && tip->isVisible());
     const WId id = tip->winId();
     const QSize size = tip->size();
@@ -193,8 +194,24 @@ void TestTray::balloonWindowIsReused()
     QVERIFY(tip->isVisible());
     QCOMPARE(tip->windowTitle(), "SNMP trap received");
     QCOMPARE(tip->findChild<QLabel *>("title")->text(), "SNMP trap received");
-    QCOMPARE(tip->findChild<QLabel *>("text")->text(), "second");
+    QCOMPARE(tip->text(), "second");
     QTRY_VERIFY(!tip->isVisible());
+
+    // A long line is shown whole, wrapped, a word longer than a line too; one longer than
+    // the screen has room for ends with an ellipsis, and the balloon stays on the screen.
+    const QString longLine = QString("word ").repeated(20) + QString(600, 'x');
+    balloon->show("Syslog message recieved", longLine, QSystemTrayIcon::Warning, 5000);
+    QCOMPARE(tip->text(), longLine);
+    QVERIFY2(tip->height() > size.height() + 8 * tip->fontMetrics().lineSpacing(),
+             qPrintable(QString::number(tip->height())));
+    const QString hugeLine = QString("0123456789 ").repeated(6000);
+    balloon->show("Syslog message recieved", hugeLine, QSystemTrayIcon::Warning, 5000);
+    const QString shown = tip->text();
+    QVERIFY2(shown.size() < hugeLine.size() && shown.endsWith(QChar(0x2026)) && hugeLine.startsWith(shown.chopped(1)),
+             qPrintable(shown.right(40)));
+    const int room = tip->screen()->availableGeometry().height();
+    QVERIFY2(tip->height() <= room && tip->height() > room - 3 * tip->fontMetrics().lineSpacing(),
+             qPrintable(QString::number(tip->height())));
 
     // A click on it is a balloon click; its close button only puts it away.
     balloon->show("SNMP trap received", "third", QSystemTrayIcon::Warning, 5000);
