@@ -46,6 +46,7 @@ private slots:
     void withoutTrayMinimiseStaysOnTheTaskBar();
     void balloons_data();
     void balloons();
+    void desktopNotificationsReplaceEachOther_data();
     void desktopNotificationsReplaceEachOther();
 
 private:
@@ -396,18 +397,30 @@ void TestTray::balloons()
     QVERIFY(shown.isEmpty());
 }
 
+void TestTray::desktopNotificationsReplaceEachOther_data()
+{
+    QTest::addColumn<QStringList>("capabilities");
+    QTest::addColumn<QString>("shown"); // the first text as the server is sent it
+    QTest::newRow("plain text") << QStringList{"actions", "body"} << "<134>one & more";
+    QTest::newRow("body-markup") << QStringList{"actions", "body", "body-markup"} << "&lt;134&gt;one &amp; more";
+}
+
 void TestTray::desktopNotificationsReplaceEachOther()
 {
+    QFETCH(QStringList, capabilities);
+    QFETCH(QString, shown);
     StandInDesktop desktop;
+    desktop.notifications.setCapabilities(capabilities);
     makeWindow();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 
     // Each balloon replaces the one before: one notification on the desktop, not a pile.
     uint id = 0;
-    for (const QString text : {"one", "two", "three"}) {
+    for (const QString text : {"<134>one & more", "two", "three"}) {
         window->showTrayMessage("SNMP trap received", text);
-        QTRY_VERIFY(!desktop.notifications.calls().isEmpty() && desktop.notifications.calls().last().text == text);
+        const QString sent = id == 0 ? shown : text;
+        QTRY_VERIFY(!desktop.notifications.calls().isEmpty() && desktop.notifications.calls().last().text == sent);
         const StandInNotifications::Call call = desktop.notifications.calls().last();
         QCOMPARE(call.replacesId, id);
         QCOMPARE(call.title, "SNMP trap received");
@@ -418,6 +431,7 @@ void TestTray::desktopNotificationsReplaceEachOther()
         id = call.id;
     }
     QCOMPARE(desktop.notifications.calls().size(), 3);
+    QCOMPARE(desktop.notifications.questions(), 1);
 
     // A click on another program's notification is not ours; a click on ours toggles the
     // window as a balloon click does.
@@ -435,6 +449,17 @@ void TestTray::desktopNotificationsReplaceEachOther()
     window->showTrayMessage("Syslog message recieved", "four");
     QTRY_COMPARE(desktop.notifications.calls().size(), 4);
     QCOMPARE(desktop.notifications.calls().last().replacesId, 0u);
+
+    // A server that has restarted is asked again, and knows no notification to replace.
+    desktop.bus.unregisterService("org.freedesktop.Notifications");
+    desktop.notifications.setCapabilities({"body-markup"});
+    desktop.bus.registerService("org.freedesktop.Notifications");
+    QTest::qWait(100);
+    window->showTrayMessage("Syslog message recieved", "<5>");
+    QTRY_COMPARE(desktop.notifications.calls().size(), 5);
+    QCOMPARE(desktop.notifications.calls().last().text, "&lt;5&gt;");
+    QCOMPARE(desktop.notifications.calls().last().replacesId, 0u);
+    QCOMPARE(desktop.notifications.questions(), 2);
 }
 
 QTEST_MAIN(TestTray)
