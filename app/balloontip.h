@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
 
 class QLabel;
+class QScreen;
+class TBalloonText;
 
 // The tray icon's balloon on a desktop with an XEmbed tray. Made once and kept: a new
 // message while one shows only changes the texts and restarts the timer. Qt's own
@@ -20,6 +23,9 @@ public:
 
     // Shows the message for msecs (0: until it is clicked or closed).
     void showMessage(const QString &title, const QString &text, QSystemTrayIcon::MessageIcon icon, int msecs);
+    // The text as shown: the whole message, or as much of it as the screen has room for
+    // and an ellipsis.
+    QString text() const;
 
 signals:
     // A left click on the balloon, which also hides it; its close button hides it alone.
@@ -31,12 +37,14 @@ protected:
 
 private:
     void setIcon(QSystemTrayIcon::MessageIcon icon);
-    void place();
+    void findScreen();
 
     const QSystemTrayIcon *trayIcon;
+    QRect iconRect;
+    QPointer<QScreen> iconScreen;
     QLabel *iconLabel;
     QLabel *titleLabel;
-    QLabel *textLabel;
+    TBalloonText *textArea;
     QSystemTrayIcon::MessageIcon shownIcon = QSystemTrayIcon::NoIcon;
     QTimer hideTimer;
 };

@@ -3,7 +3,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QVariantMap>
 
@@ -35,15 +35,38 @@ TDesktopNotification::TDesktopNotification(const QDBusConnection &bus, const QSt
 {
     this->bus.connect(Service, Path, Interface, "ActionInvoked", this, SLOT(onActionInvoked(uint, QString)));
     this->bus.connect(Service, Path, Interface, "NotificationClosed", this, SLOT(onNotificationClosed(uint, uint)));
+    auto *serverWatcher = new QDBusServiceWatcher(Service, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(serverWatcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &TDesktopNotification::onServerChanged);
 }
 
 void TDesktopNotification::show(const QString &title, const QString &text, const QString &iconName, int msecs)
 {
-    const Message message{title, text, iconName, msecs};
-    if (sending)
-        waiting = message;
-    else
-        send(message);
+    waiting = Message{title, text, iconName, msecs};
+    if (!sending)
+        sendWaiting();
+}
+
+void TDesktopNotification::sendWaiting()
+{
+    if (!waiting)
+        return;
+    if (!bodyMarkup) {
+        askCapabilities();
+        return;
+    }
+    const Message next = *waiting;
+    waiting.reset();
+    send(next);
+}
+
+void TDesktopNotification::askCapabilities()
+{
+    call(QDBusMessage::createMethodCall(Service, Path, Interface, "GetCapabilities"),
+         [this](const QDBusMessage &reply) {
+             // A server that does not answer gets the text as it is.
+             bodyMarkup = reply.type() == QDBusMessage::ReplyMessage &&
+                          reply.arguments().value(0).toStringList().contains(QStringLiteral("body-markup"));
+         });
 }
 
 void TDesktopNotification::send(const Message &message)
@@ -52,22 +75,32 @@ void TDesktopNotification::send(const Message &message)
     // Urgency "normal", as Qt's own tray icon asks for a warning; the default action
     // makes a click on the notification come back as ActionInvoked.
     const QVariantMap hints{{QStringLiteral("urgency"), 1}};
-    notify << appName << shownId << message.iconName << message.title << message.text
-           << QStringList{DefaultAction, appName} << hints << qint32(message.msecs);
-    sending = true;
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(notify), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
-        call->deleteLater();
-        const QDBusPendingReply<uint> reply = *call;
+    // Shown as sent: a syslog line begins with "<134>", which would be taken for a tag.
+    QString text = message.text;
+    if (*bodyMarkup)
+        text.replace(u'&', QLatin1String("&amp;"))
+            .replace(u'<', QLatin1String("&lt;"))
+            .replace(u'>', QLatin1String("&gt;"));
+    notify << appName << shownId << message.iconName << message.title << text << QStringList{DefaultAction, appName}
+           << hints << qint32(message.msecs);
+    call(notify, [this](const QDBusMessage &reply) {
         // Without an answer there is nothing left to replace.
-        shownId = reply.isValid() ? reply.value() : 0;
-        sending = false;
-        if (waiting) {
-            const Message next = *waiting;
-            waiting.reset();
-            send(next);
-        }
+        shownId = reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toUInt() : 0;
     });
+}
+
+void TDesktopNotification::call(const QDBusMessage &message, const std::function<void(const QDBusMessage &)> &answered)
+{
+    sending = true;
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(message), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, answered, server = serverChanges](QDBusPendingCallWatcher *call) {
+                call->deleteLater();
+                if (server == serverChanges)
+                    answered(call->reply());
+                sending = false;
+                sendWaiting();
+            });
 }
 
 void TDesktopNotification::onActionInvoked(uint id, const QString &action)
@@ -80,4 +113,14 @@ void TDesktopNotification::onNotificationClosed(uint id, uint /*reason*/)
 {
     if (id == shownId)
         shownId = 0;
+}
+
+void TDesktopNotification::onServerChanged()
+{
+    // Another server, or the same one restarted: it knows nothing of the notification
+    // shown, and is asked again at the next message (not now, which would start one
+    // that the bus starts on demand).
+    ++serverChanges;
+    shownId = 0;
+    bodyMarkup.reset();
 }

@@ -4,11 +4,13 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // One desktop notification that each new one replaces, sent over the notification
 // service of the session bus (org.freedesktop.Notifications). A click on it is
-// reported by clicked().
+// reported by clicked(). The text is shown as given, also by a server that reads markup
+// in it.
 class TDesktopNotification : public QObject
 {
     Q_OBJECT
@@ -30,6 +32,7 @@ signals:
 private slots:
     void onActionInvoked(uint id, const QString &action);
     void onNotificationClosed(uint id, uint reason);
+    void onServerChanged();
 
 private:
     struct Message {
@@ -38,13 +41,21 @@ private:
         QString iconName;
         int msecs = 0;
     };
+    void sendWaiting();
+    void askCapabilities();
     void send(const Message &message);
+    // One call; its answer counts only if the server has not changed since.
+    void call(const QDBusMessage &message, const std::function<void(const QDBusMessage &reply)> &answered);
 
     QDBusConnection bus;
     QString appName;
     uint shownId = 0;
-    // One call at a time, so that each one knows the id to replace; while one is on
-    // its way only the newest message waits.
+    // Whether the server reads markup in the text, asked before the first message to
+    // each server. What a server answers after it has been replaced counts for nothing.
+    std::optional<bool> bodyMarkup;
+    int serverChanges = 0;
+    // One call at a time, that question or a message, so that each message knows the id
+    // to replace; while one is on its way only the newest message waits.
     bool sending = false;
     std::optional<Message> waiting;
 };

@@ -23,12 +23,14 @@ void TEventOutput::schedule(QTimer *timer, qint64 dueMs)
 
 void TEventOutput::add(const QString &title, const QString &line, bool balloon)
 {
-    lines << line;
+    // The balloon is chosen when the line's frame is handed on: a balloon already due
+    // from an earlier frame must not show a line that is neither shown nor stored yet.
     if (balloon) {
-        balloonTitle = title;
-        balloonLine = line;
-        balloonWaiting = true;
+        newestAsk = {int(lines.size()), title};
+        if (newestAsk.at < FrameLines)
+            frameAsk = newestAsk;
     }
+    lines << line;
     // After a quiet spell the frame is due at once: the next turn of the event loop,
     // which still gathers whatever else this turn brings. A whole frame's worth is a
     // burst, handed on at its pace however long the last frame asked to wait.
@@ -59,6 +61,15 @@ void TEventOutput::flush()
         frame = lines.first(FrameLines);
         lines.remove(0, FrameLines);
     }
+    if (frameAsk.at >= 0) {
+        balloonTitle = frameAsk.title;
+        balloonLine = frame.at(frameAsk.at);
+        balloonWaiting = true;
+    }
+    // A line that stays behind waits for its own frame. Of those beyond the next frame too,
+    // only the newest is known: the balloon rate merges them into it all the same.
+    newestAsk.at = newestAsk.at >= frame.size() ? newestAsk.at - int(frame.size()) : -1;
+    frameAsk = newestAsk.at < FrameLines ? newestAsk : BalloonAsk();
     // Half a frame or more is a flood or a burst: its lines reach the log file sooner,
     // which costs one opening of the file per frame; the view rests all the same.
     frameGap = frame.size() >= FrameLines / 2 ? BurstFrameMs : FrameMs;
@@ -118,6 +129,7 @@ void TEventOutput::storeAll()
     balloonTimer->stop();
     viewTimer->stop();
     balloonWaiting = false;
+    newestAsk = frameAsk = BalloonAsk();
     unshown = 0;
     unviewed = QStringList();
     if (!lines.isEmpty())

@@ -27,7 +27,8 @@ public:
         std::function<void(const QStringList &lines)> view;
         // The frame's lines, in order, for the log file.
         std::function<void(const QStringList &lines)> store;
-        // The newest line that asked for a balloon, with its title.
+        // The newest line that asked for a balloon, with its title, once its frame has
+        // been handed on.
         std::function<void(const QString &title, const QString &line)> balloon;
     };
 
@@ -80,6 +81,14 @@ private:
     // the view has not taken yet.
     int unshown = 0;
     QStringList unviewed;
+    // A line that asked for a balloon, by its place in lines; -1: none.
+    struct BalloonAsk {
+        int at = -1;
+        QString title;
+    };
+    // The newest of all, and the newest among the lines of the next frame.
+    BalloonAsk newestAsk;
+    BalloonAsk frameAsk;
     QString balloonTitle;
     QString balloonLine;
     bool balloonWaiting = false;

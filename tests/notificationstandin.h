@@ -60,8 +60,25 @@ public:
         QMutexLocker lock(&mutex);
         return seen;
     }
+    // What GetCapabilities answers, and how often it was asked.
+    void setCapabilities(const QStringList &answer)
+    {
+        QMutexLocker lock(&mutex);
+        capabilities = answer;
+    }
+    int questions() const
+    {
+        QMutexLocker lock(&mutex);
+        return asked;
+    }
 
 public slots:
+    QStringList GetCapabilities()
+    {
+        QMutexLocker lock(&mutex);
+        ++asked;
+        return capabilities;
+    }
     uint Notify(const QString &, uint replacesId, const QString &icon, const QString &title, const QString &text,
                 const QStringList &actions, const QVariantMap &hints, int timeout)
     {
@@ -74,6 +91,8 @@ public slots:
 private:
     mutable QMutex mutex;
     QList<Call> seen;
+    QStringList capabilities{"actions", "body"};
+    int asked = 0;
 };
 
 // Both services on a connection of their own, answered on a thread of their own, so that

@@ -1,4 +1,5 @@
 #include "balloon.h"
+#include "balloontip.h"
 #include "mainwindow.h"
 #include "notificationstandin.h"
 #include "nrvapi_fake.h"
@@ -45,6 +46,7 @@ private slots:
     void withoutTrayMinimiseStaysOnTheTaskBar();
     void balloons_data();
     void balloons();
+    void desktopNotificationsReplaceEachOther_data();
     void desktopNotificationsReplaceEachOther();
 
 private:
@@ -180,7 +182,7 @@ void TestTray::balloonWindowIsReused()
     auto *balloon = window->findChild<TBalloon *>("balloon");
     QSignalSpy clicked(balloon, &TBalloon::clicked);
     balloon->show("Syslog message recieved", "first", QSystemTrayIcon::Warning, 5000);
-    QWidget *tip = balloonTip();
+    auto *tip = qobject_cast<TBalloonTip *>(balloonTip());
     QVERIFY(tip && tip->isVisible());
     const WId id = tip->winId();
     const QSize size = tip->size();
@@ -193,8 +195,24 @@ void TestTray::balloonWindowIsReused()
     QVERIFY(tip->isVisible());
     QCOMPARE(tip->windowTitle(), "SNMP trap received");
     QCOMPARE(tip->findChild<QLabel *>("title")->text(), "SNMP trap received");
-    QCOMPARE(tip->findChild<QLabel *>("text")->text(), "second");
+    QCOMPARE(tip->text(), "second");
     QTRY_VERIFY(!tip->isVisible());
+
+    // A long line is shown whole, wrapped, a word longer than a line too; one longer than
+    // the screen has room for ends with an ellipsis, and the balloon stays on the screen.
+    const QString longLine = QString("word ").repeated(20) + QString(600, 'x');
+    balloon->show("Syslog message recieved", longLine, QSystemTrayIcon::Warning, 5000);
+    QCOMPARE(tip->text(), longLine);
+    QVERIFY2(tip->height() > size.height() + 8 * tip->fontMetrics().lineSpacing(),
+             qPrintable(QString::number(tip->height())));
+    const QString hugeLine = QString("0123456789 ").repeated(6000);
+    balloon->show("Syslog message recieved", hugeLine, QSystemTrayIcon::Warning, 5000);
+    const QString shown = tip->text();
+    QVERIFY2(shown.size() < hugeLine.size() && shown.endsWith(QChar(0x2026)) && hugeLine.startsWith(shown.chopped(1)),
+             qPrintable(shown.right(40)));
+    const int room = tip->screen()->availableGeometry().height();
+    QVERIFY2(tip->height() <= room && tip->height() > room - 3 * tip->fontMetrics().lineSpacing(),
+             qPrintable(QString::number(tip->height())));
 
     // A click on it is a balloon click; its close button only puts it away.
     balloon->show("SNMP trap received", "third", QSystemTrayIcon::Warning, 5000);
@@ -379,18 +397,30 @@ void TestTray::balloons()
     QVERIFY(shown.isEmpty());
 }
 
+void TestTray::desktopNotificationsReplaceEachOther_data()
+{
+    QTest::addColumn<QStringList>("capabilities");
+    QTest::addColumn<QString>("shown"); // the first text as the server is sent it
+    QTest::newRow("plain text") << QStringList{"actions", "body"} << "<134>one & more";
+    QTest::newRow("body-markup") << QStringList{"actions", "body", "body-markup"} << "&lt;134&gt;one &amp; more";
+}
+
 void TestTray::desktopNotificationsReplaceEachOther()
 {
+    QFETCH(QStringList, capabilities);
+    QFETCH(QString, shown);
     StandInDesktop desktop;
+    desktop.notifications.setCapabilities(capabilities);
     makeWindow();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 
     // Each balloon replaces the one before: one notification on the desktop, not a pile.
     uint id = 0;
-    for (const QString text : {"one", "two", "three"}) {
+    for (const QString text : {"<134>one & more", "two", "three"}) {
         window->showTrayMessage("SNMP trap received", text);
-        QTRY_VERIFY(!desktop.notifications.calls().isEmpty() && desktop.notifications.calls().last().text == text);
+        const QString sent = id == 0 ? shown : text;
+        QTRY_VERIFY(!desktop.notifications.calls().isEmpty() && desktop.notifications.calls().last().text == sent);
         const StandInNotifications::Call call = desktop.notifications.calls().last();
         QCOMPARE(call.replacesId, id);
         QCOMPARE(call.title, "SNMP trap received");
@@ -401,6 +431,7 @@ void TestTray::desktopNotificationsReplaceEachOther()
         id = call.id;
     }
     QCOMPARE(desktop.notifications.calls().size(), 3);
+    QCOMPARE(desktop.notifications.questions(), 1);
 
     // A click on another program's notification is not ours; a click on ours toggles the
     // window as a balloon click does.
@@ -418,6 +449,17 @@ void TestTray::desktopNotificationsReplaceEachOther()
     window->showTrayMessage("Syslog message recieved", "four");
     QTRY_COMPARE(desktop.notifications.calls().size(), 4);
     QCOMPARE(desktop.notifications.calls().last().replacesId, 0u);
+
+    // A server that has restarted is asked again, and knows no notification to replace.
+    desktop.bus.unregisterService("org.freedesktop.Notifications");
+    desktop.notifications.setCapabilities({"body-markup"});
+    desktop.bus.registerService("org.freedesktop.Notifications");
+    QTest::qWait(100);
+    window->showTrayMessage("Syslog message recieved", "<5>");
+    QTRY_COMPARE(desktop.notifications.calls().size(), 5);
+    QCOMPARE(desktop.notifications.calls().last().text, "&lt;5&gt;");
+    QCOMPARE(desktop.notifications.calls().last().replacesId, 0u);
+    QCOMPARE(desktop.notifications.questions(), 2);
 }
 
 QTEST_MAIN(TestTray)
