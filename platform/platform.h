@@ -53,6 +53,10 @@ private:
     QByteArray buffers;
 };
 
+// Whether a bind of this port failed, by the system's reason, for want of the right to
+// ports below 1024 (refused by the system, or by the authbind helper that grants it).
+bool refusedForWantOfGrant(int port, const QString &reason);
+
 // Gives memory that has been freed back to the system. After a burst the allocator keeps
 // what the burst's datagrams and lines took, in the arena of each thread that took it.
 void releaseFreedMemory();

@@ -9,6 +9,7 @@ struct State {
     std::vector<std::string> calls;
     TrapCallbackTable table{};
     int startResult = 0;
+    std::string startError;
     int confirmOnPoll = 1;
     int polls = 0;
     std::function<void()> shutdownHook;
@@ -44,9 +45,10 @@ void reset()
     s.statistics = NrvStatistics{};
 }
 
-void setStartResult(int result)
+void setStartResult(int result, const std::string &error)
 {
     state().startResult = result;
+    state().startError = error;
 }
 
 void setConfirmOnPoll(int n)
@@ -165,7 +167,7 @@ int nrvGetStatistics(NrvStatistics *stats)
 
 const char *nrvLastError(void)
 {
-    return state().startResult == -1 ? "Address already in use" : "";
+    return state().startResult == -1 ? state().startError.c_str() : "";
 }
 
 int nrvSetLogCallback(NrvLogCallback)
