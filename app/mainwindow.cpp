@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
 #include <QTimer>
@@ -112,6 +113,15 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
 
     adjustSize();
     centerOnDesktop();
+
+    // Another account could choose what the log is written into there (a symlink to a file
+    // of the user's): nothing is stored in such a folder, and the user should know why.
+    const QString dataDir = QDir::toNativeSeparators(settings.DataDir);
+    if (Platform::folderOpenToOthers(dataDir))
+        QMessageBox::critical(this, "Error",
+                              "Log folder is writable by other users; events wait in memory until it is not.<br><br>" +
+                                  dataDir.toHtmlEscaped(),
+                              QMessageBox::Ok);
 
     if (settings.AutoStart && (settings.SnmpEnable || settings.SyslogEnable)) {
         ui->actionStartStop->setChecked(true);

@@ -3,6 +3,7 @@
 #include "eventline.h"
 #include "eventoutput.h"
 #include "nrvapi.h"
+#include "platform.h"
 #include "syslogintake.h"
 #include "trapcallbacks.h"
 #include "trapintake.h"
@@ -32,6 +33,18 @@ QString receivingText(int port)
 QString failedText(int port)
 {
     return "Failed, UDP port " + QString::number(port) + " probably busy";
+}
+
+// The system's reason for a failed bind; for a port that the user lacks the right to,
+// also how to get it.
+QString failureToolTip(int port, const QString &reason)
+{
+    if (!Platform::refusedForWantOfGrant(port, reason))
+        return reason;
+    return reason +
+           "\n\nPorts below 1024 are for the members of the group \"ventrix\". An administrator adds you "
+           "with \"sudo adduser " +
+           qEnvironmentVariable("USER", "USER") + " ventrix\"; log in again afterwards.";
 }
 
 } // namespace
@@ -73,7 +86,7 @@ void TMainWindow::startSnmp()
     snmpFailureShown = false;
     if (nrvStart("0.0.0.0", settings.SnmpPort) == -1) {
         snmpStatusLabel->setText(failedText(settings.SnmpPort));
-        snmpStatusLabel->setToolTip(QString::fromLocal8Bit(nrvLastError()));
+        snmpStatusLabel->setToolTip(failureToolTip(settings.SnmpPort, QString::fromLocal8Bit(nrvLastError())));
         snmpFailureShown = true;
         return;
     }
@@ -153,7 +166,8 @@ void TMainWindow::startSyslog()
     }
     syslogStatusLabel->setText(failedText(settings.SyslogPort));
     // The status text keeps its fixed words; the system's own reason is one hover away.
-    syslogStatusLabel->setToolTip(usable ? syslogSocket->errorString() : QString("Not a UDP port."));
+    syslogStatusLabel->setToolTip(usable ? failureToolTip(settings.SyslogPort, syslogSocket->errorString())
+                                         : QString("Not a UDP port."));
     syslogFailureShown = true;
     updateStartStopAction();
 }

@@ -220,8 +220,9 @@ QueueCopy copyQueueFile(const QString &queuePath, RotatingLog &log)
 {
     if (!QFileInfo::exists(queuePath))
         return QueueCopy::Nothing;
-    QFile queue(queuePath);
-    if (!queue.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    // One that another account made (in a sticky folder others share) is not ours to copy.
+    Platform::LogFile queue;
+    if (!queue.openUnlocked(queuePath, true))
         return QueueCopy::Unreadable;
     char chunk[10000];
     for (;;) {
@@ -281,15 +282,15 @@ TLogWriter::Outcome TLogWriter::storeWaiting(const TSettings &settings, Platform
 bool TLogWriter::appendToQueue(const TSettings &settings, const QByteArray &queued)
 {
     const QString path = QDir::toNativeSeparators(queueFilePath(settings));
-    QFile queue(path);
-    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered;
-    if (!queue.open(mode) && !(recreateFolder(settings.DataDir) && queue.open(mode)))
+    Platform::LogFile queue;
+    if (!queue.openUnlocked(path, false) && !(recreateFolder(settings.DataDir) && queue.openUnlocked(path, false)))
         return false;
-    const qint64 before = queue.size();
-    const bool stored = (held.isEmpty() || queue.write(held) == held.size()) &&
-                        (queued.isEmpty() || queue.write(queued) == queued.size());
+    const qint64 before = queue.seekToEnd();
+    const bool stored = before >= 0 && (held.isEmpty() || queue.write(held.constData(), held.size())) &&
+                        (queued.isEmpty() || queue.write(queued.constData(), queued.size()));
     if (!stored) {
-        queue.resize(before);
+        if (before >= 0)
+            queue.truncate(before);
         return false;
     }
     releaseHeld();

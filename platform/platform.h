@@ -66,6 +66,10 @@ private:
     QString failure;
 };
 
+// Whether a bind of this port failed, by the system's reason, for want of the right to
+// ports below 1024 (refused by the system, or by the authbind helper that grants it).
+bool refusedForWantOfGrant(int port, const QString &reason);
+
 // Gives memory that has been freed back to the system. After a burst the allocator keeps
 // what the burst's datagrams and lines took, in the arena of each thread that took it.
 void releaseFreedMemory();
@@ -83,7 +87,14 @@ int terminationRequests();
 // Share mode bits for LogFile::open, as the Windows share modes.
 enum ShareMode : quint8 { ShareRead = 1, ShareWrite = 2, ShareDelete = 4 };
 
-// A log file opened for writing only; created when missing, never truncated.
+// Whether accounts other than the user's and root may create, rename or remove names in
+// the folder (it is writable by them or theirs, and not sticky). The log and queue files
+// are not opened in such a folder.
+bool folderOpenToOthers(const QString &nativePath);
+
+// A log file opened for writing only; created when missing, never truncated. Only a
+// regular file of the user's is opened, in a folder not open to others; a symlink only
+// when the user made it (and then into such a folder as well).
 class LogFile
 {
 public:
@@ -96,7 +107,12 @@ public:
     // in a way that the share mode does not allow beside our writing. While open, other
     // programs may only do what the share mode allows.
     bool open(const QString &nativePath, quint8 shareMode);
+    // The same file checks without any lock, for the queue file: for appending (created
+    // when missing), or for reading.
+    bool openUnlocked(const QString &nativePath, bool forReading);
     bool isOpen() const { return handle != -1; }
+    // What was read (0 at the end), -1 on failure.
+    qint64 read(char *data, qint64 size);
     // The new position, that is the file's size; -1 on failure.
     qint64 seekToEnd();
     // Writes all of it or reports failure (some of it may have been written).

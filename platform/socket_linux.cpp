@@ -18,6 +18,14 @@ constexpr qsizetype SlotSize = 65536;
 
 } // namespace
 
+bool refusedForWantOfGrant(int port, const QString &reason)
+{
+    // The kernel says EACCES; authbind's helper, when its file is not the user's to run, EPERM.
+    return port > 0 && port < 1024 &&
+           (reason.contains(QString::fromLocal8Bit(std::strerror(EACCES))) ||
+            reason.contains(QString::fromLocal8Bit(std::strerror(EPERM))));
+}
+
 DatagramSocket::~DatagramSocket()
 {
     close();

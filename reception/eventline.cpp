@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -20,36 +21,56 @@ template <size_t N> QByteArray fieldText(const char (&field)[N])
 // The formatter reads every %s argument as UTF-8; the record's bytes go in unchanged.
 #define TXT(field) fieldText(record.field).constData()
 
+// Any host that can send us a datagram must not get to drive the terminal of someone who
+// follows the log (tail -f): escape sequences could rewrite earlier output, set the title,
+// write the clipboard or plant links. Every C0 control but TAB, CR and LF, DEL and the C1
+// controls become "?", as characters outside Latin-1 do. NUL never gets this far.
+QString withoutControls(QString text)
+{
+    const auto isControl = [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != '\t' && u != '\r' && u != '\n') || (u >= 0x7f && u <= 0x9f);
+    };
+    const auto first = std::find_if(text.cbegin(), text.cend(), isControl);
+    if (first == text.cend())
+        return text;
+    // Only now a copy of our own: most texts hold no control at all.
+    std::replace_if(text.begin() + (first - text.cbegin()), text.end(), isControl, QChar(u'?'));
+    return text;
+}
+
 } // namespace
 
 QString unknownTrapText(const UnknownTrapRecord &record)
 {
-    return QString::asprintf(";;;;;7;;;%s;%u;;Unknown SNMP trap", TXT(sender), unsigned(record.uptime));
+    return withoutControls(
+        QString::asprintf(";;;;;7;;;%s;%u;;Unknown SNMP trap", TXT(sender), unsigned(record.uptime)));
 }
 
 QString startupTrapText(const ShortTrapRecord &record)
 {
-    return QString::asprintf(";;;;;6;;;%s;%u;;Startup SNMP trap", TXT(sender), unsigned(record.uptime));
+    return withoutControls(
+        QString::asprintf(";;;;;6;;;%s;%u;;Startup SNMP trap", TXT(sender), unsigned(record.uptime)));
 }
 
 QString linkupTrapText(const ShortTrapRecord &record)
 {
-    return QString::asprintf(";;;;;5;;;%s;%u;;Linkup SNMP trap", TXT(sender), unsigned(record.uptime));
+    return withoutControls(QString::asprintf(";;;;;5;;;%s;%u;;Linkup SNMP trap", TXT(sender), unsigned(record.uptime)));
 }
 
 QString binaryInputTrapText(const BinaryInputTrapRecord &record)
 {
-    return QString::asprintf("%s;%s;%s;;%s;1;%u;;%s;%u;%s;Binary input change SNMP trap", TXT(deviceName),
-                             TXT(channelName), TXT(inputValue), TXT(channelState), unsigned(record.channelIndex),
-                             TXT(sender), unsigned(record.uptime), TXT(mac));
+    return withoutControls(QString::asprintf(
+        "%s;%s;%s;;%s;1;%u;;%s;%u;%s;Binary input change SNMP trap", TXT(deviceName), TXT(channelName), TXT(inputValue),
+        TXT(channelState), unsigned(record.channelIndex), TXT(sender), unsigned(record.uptime), TXT(mac)));
 }
 
 QString sensorTrapText(const SensorTrapRecord &record)
 {
     const QByteArray value = sensorValueText(record.value).toLatin1();
-    return QString::asprintf("%s;%s;%s;%s;%s;2;%u;;%s;%u;%s;Sensor change SNMP trap", TXT(deviceName), TXT(channelName),
-                             value.constData(), TXT(unit), TXT(channelState), unsigned(record.channelIndex),
-                             TXT(sender), unsigned(record.uptime), TXT(mac));
+    return withoutControls(QString::asprintf(
+        "%s;%s;%s;%s;%s;2;%u;;%s;%u;%s;Sensor change SNMP trap", TXT(deviceName), TXT(channelName), value.constData(),
+        TXT(unit), TXT(channelState), unsigned(record.channelIndex), TXT(sender), unsigned(record.uptime), TXT(mac)));
 }
 
 QString alarmTrapText(const AlarmTrapRecord &record, int *code)
@@ -67,9 +88,10 @@ QString alarmTrapText(const AlarmTrapRecord &record, int *code)
     }
     if (code)
         *code = int(typeCode);
-    return QString::asprintf("%s;;;;%s;%u;%u;%u;%s;%u;%s;%s", TXT(deviceName), record.alarmState == 3 ? "begin" : "end",
-                             typeCode, unsigned(record.channelIndex), unsigned(record.alarmId), TXT(sender),
-                             unsigned(record.uptime), TXT(mac), description);
+    return withoutControls(QString::asprintf("%s;;;;%s;%u;%u;%u;%s;%u;%s;%s", TXT(deviceName),
+                                             record.alarmState == 3 ? "begin" : "end", typeCode,
+                                             unsigned(record.channelIndex), unsigned(record.alarmId), TXT(sender),
+                                             unsigned(record.uptime), TXT(mac), description));
 }
 
 #undef TXT
@@ -143,7 +165,7 @@ QString syslogPrefix(const QTime &time, const QDate &date)
 // The message up to the datagram's first NUL, read as UTF-8 as the formatter reads it.
 QString messageText(const QByteArray &datagram)
 {
-    return QString::fromUtf8(datagram.constData());
+    return withoutControls(QString::fromUtf8(datagram.constData()));
 }
 
 } // namespace

@@ -14,7 +14,8 @@
 namespace EventLine {
 
 // Event texts, one per record kind. Record texts are read as UTF-8 up to their NUL, and
-// never past the end of their field.
+// never past the end of their field. In record texts and syslog messages, control
+// characters other than TAB, CR and LF (C0, DEL, C1) become "?".
 QString unknownTrapText(const UnknownTrapRecord &record);
 QString startupTrapText(const ShortTrapRecord &record);
 QString linkupTrapText(const ShortTrapRecord &record);

@@ -1,22 +1,29 @@
 #!/usr/bin/env bash
 # Checks the Debian package as users meet it: lintian, the desktop entry and the metainfo;
-# then, as root, installs it with apt, starts the installed launcher as an unprivileged user
-# on the default ports 162 and 514, sends one syslog message and one trap, finds both lines
-# in the log file, and purges the package.
+# then, as root, installs it with apt, adds nobody to the group ventrix, starts the
+# installed launcher as nobody on the default ports 162 and 514, sends one syslog message
+# and one trap, finds both lines in the log file; then takes the port grants through their
+# lifecycle (narrowed, upgraded, removed, reinstalled, a missing folder, a dangling
+# symlink) and purges the package.
 #   scripts/package-check.sh [DEB]     (default: builds it with scripts/package.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 deb=$(realpath "${1:-$(scripts/package.sh)}")
 fail() { echo "package check: FAIL: $*" >&2; exit 1; }
-as_user=()
-[ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+as_user=() as_member=()
+if [ "$(id -u)" -eq 0 ]; then
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    as_member=(setpriv --reuid=nobody --regid=nogroup --init-groups)
+fi
 
 work=$(mktemp -d)
 chmod 755 "$work"
-pid="" installed=""
+pid="" installed="" byport=/etc/authbind/byport
 cleanup() {
     [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
+    [ ! -d "$byport.away" ] || mv "$byport.away" "$byport"
     [ -z "$installed" ] || apt-get purge -y -qq ventrix >/dev/null 2>&1 || true
+    rm -f "$byport/162" "$byport/!514" # made or changed by this check alone: none was there
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -35,6 +42,8 @@ if dpkg-query -W -f='${Status}' ventrix 2>/dev/null | grep -q installed; then
     echo "package check: a ventrix package is installed on this machine; left alone: skipped"
     exit 0
 fi
+[ ! -e "$byport/162" ] && [ ! -e "$byport/!514" ] && [ ! -L "$byport/!514" ] ||
+    fail "port files for 162 or 514 exist already in $byport: not ours to take through the lifecycle"
 busy=$(ss -Hulnp 'sport = :162 or sport = :514')
 [ -z "$busy" ] || fail "UDP port 162 or 514 is taken already: $busy"
 
@@ -42,6 +51,20 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$
     fail "apt could not install it: $(cat "$work/apt.log")"
 installed=1
 [ "$(command -v ventrix)" = /usr/bin/ventrix ] || fail "no launcher on the PATH"
+grep -q 'authbind --deep' /usr/bin/ventrix && fail "the launcher hands the port grant to every program it starts (--deep)"
+# What the grant files are: only the group may bind, and the package takes its own back.
+grants() {
+    for f in 162 '!514'; do
+        if [ -L "$byport/$f" ]; then echo "$f symlink"
+        elif [ -e "$byport/$f" ]; then stat -c "$f %U:%G %a" "$byport/$f"
+        else echo "$f missing"; fi
+    done | paste -sd' '
+}
+expect_grants() { # WHAT EXPECTED
+    [ "$(grants)" = "$2" ] || fail "$1: the port files are '$(grants)', expected '$2'"
+}
+expect_grants "installed" "162 root:ventrix 750 !514 root:ventrix 750"
+adduser --quiet nobody ventrix
 
 # A user who has never run it, apart from settings that start the receivers by themselves
 # (there is no window to press start in).
@@ -51,7 +74,7 @@ printf '[General]\nAutoStart=true\n' >"$home/.config/Norvane/Ventrix/Ventrix.ini
 chmod 700 "$home/runtime"
 chown -R nobody:nogroup "$home"
 log=$home/Documents/Norvane/Ventrix/log.txt
-"${as_user[@]}" env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$home/runtime" LC_ALL=C.UTF-8 \
+"${as_member[@]}" env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$home/runtime" LC_ALL=C.UTF-8 \
     ventrix -platform offscreen >"$work/program.log" 2>&1 &
 pid=$!
 
@@ -68,10 +91,47 @@ for _ in $(seq 100); do [ "$(lines)" -eq 2 ] && break; sleep 0.1; done
 kill "$pid"
 wait "$pid" || true
 pid=""
+# An account outside the group gets neither port.
+"${as_user[@]}" authbind python3 -c 'import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).bind(("", 162))' \
+    2>/dev/null && fail "an account outside the group ventrix may bind port 162"
 
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq ventrix >"$work/apt.log" 2>&1 || fail "purge: $(cat "$work/apt.log")"
+# The administrator narrows one grant and deletes the other: neither comes back, through an
+# upgrade, a removal (which takes back only what is as the package made it) and a
+# reinstallation. What a removal took back, a reinstallation makes again.
+pkg() { # COMMAND...
+    DEBIAN_FRONTEND=noninteractive "$@" >"$work/apt.log" 2>&1 || fail "$*: $(cat "$work/apt.log")"
+}
+chmod 700 "$byport/162"
+rm "$byport/!514"
+for step in "dpkg -i $deb" "dpkg -r ventrix" "dpkg -i $deb"; do
+    pkg $step
+    expect_grants "$step after narrowing" "162 root:ventrix 700 !514 missing"
+done
+chmod 750 "$byport/162"
+pkg dpkg -r ventrix
+expect_grants "removed" "162 missing !514 missing"
+pkg dpkg -i "$deb"
+expect_grants "reinstalled" "162 root:ventrix 750 !514 missing"
+# A first installation follows no dangling symlink in a name, and fails not without the folder.
+pkg dpkg -P ventrix
+ln -s "$work/planted" "$byport/!514"
+pkg dpkg -i "$deb"
+[ ! -e "$work/planted" ] || fail "the package wrote through a dangling symlink"
+expect_grants "installed beside a dangling symlink" "162 root:ventrix 750 !514 symlink"
+rm "$byport/!514"
+pkg dpkg -P ventrix
+mv "$byport" "$byport.away"
+pkg dpkg -i "$deb"
+pkg dpkg -r ventrix
+[ ! -e "$byport" ] || fail "the package made $byport"
+mv "$byport.away" "$byport"
+
+pkg apt-get purge -y -qq ventrix
 installed=""
-left=$(ls -d /opt/ventrix /usr/share/applications/ventrix.desktop /usr/bin/ventrix \
-    /etc/authbind/byport/162 '/etc/authbind/byport/!514' 2>/dev/null || true)
+left=$(ls -d /opt/ventrix /usr/share/applications/ventrix.desktop /usr/bin/ventrix /var/lib/ventrix \
+    "$byport/162" "$byport/!514" 2>/dev/null || true)
 [ -z "$left" ] || fail "left behind after purge: $left"
-echo "package check: installed, received a syslog message and a trap on 162 and 514 as nobody, purged"
+! getent group ventrix >/dev/null || fail "the group ventrix is left behind after purge"
+echo "package check: installed, received a syslog message and a trap on 162 and 514 as a member of the group" \
+    "ventrix, kept the grants through narrowing, upgrade, removal, reinstallation, a dangling symlink and a" \
+    "missing folder, purged"

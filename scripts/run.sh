@@ -9,21 +9,32 @@ program=(build/release/bin/ventrix)
 
 # A normal user receives on the default ports through authbind, as the installed package
 # does: its set-uid helper allows a port below 1024 to whoever may execute the port's file
-# (ports 512 to 1023 take a "!" before the number).
+# (ports 512 to 1023 take a "!"), here root and the members of the group ventrix. Plain
+# authbind, not --deep: the receivers bind inside the program, and what the window starts
+# (the file opener, an editor) gets no grant.
+with_group=""
 if [ "$(id -u)" -ne 0 ]; then
-    missing=()
+    me=$(id -un)
+    if ! getent group ventrix >/dev/null; then
+        echo "Making the system group ventrix, whose members may bind UDP ports 162 and 514 (sudo)"
+        sudo groupadd --system ventrix
+    fi
     for file in /etc/authbind/byport/162 '/etc/authbind/byport/!514'; do
-        [ -e "$file" ] || missing+=("$file")
-    done
-    if [ ${#missing[@]} -gt 0 ]; then
-        echo "Letting local users bind UDP ports 162 and 514 through authbind (sudo): ${missing[*]}"
-        for file in "${missing[@]}"; do
+        if [ ! -e "$file" ] && [ ! -L "$file" ]; then
+            echo "Letting the group ventrix bind through authbind (sudo): $file"
             port=${file##*/}
             echo "# Ventrix: who may execute this file may bind UDP port ${port#!}" | sudo tee "$file" >/dev/null
-            sudo chmod 755 "$file"
-        done
+            sudo chown root:ventrix "$file"
+            sudo chmod 750 "$file"
+        fi
+    done
+    if ! getent group ventrix | cut -d: -f4 | tr , '\n' | grep -qxF "$me"; then
+        echo "Adding $me to the group ventrix (sudo); other sessions have it after the next login"
+        sudo usermod -aG ventrix "$me"
     fi
-    program=(authbind --deep "${program[@]}")
+    # This session got its groups at login: start the program with the group at once.
+    id -nG | tr ' ' '\n' | grep -qx ventrix || with_group=ventrix
+    program=(authbind "${program[@]}")
 fi
 
 # QSettings reads a value as true unless it is empty, 0 or false; a key before any
@@ -49,5 +60,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     elif ! autostart "$ini"; then
         echo "AutoStart is off in $ini: nothing will be received (set AutoStart=true there)."
     fi
+fi
+if [ -n "$with_group" ]; then
+    # sg runs its command through sh: hand it the words quoted.
+    exec sg "$with_group" -c "exec $(printf '%q ' "${program[@]}" "${args[@]}" "$@")"
 fi
 exec "${program[@]}" "${args[@]}" "$@"

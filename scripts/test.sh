@@ -28,9 +28,10 @@ chown -R nobody:nogroup build
 "${as_nobody[@]}" env -u XDG_RUNTIME_DIR HOME="$PWD/build/home" SNMP_PERSISTENT_DIR="$PWD/build/home/snmp" \
     scripts/suites.sh
 
-# Mounting a small tmpfs as the data folder needs root.
+# Mounting a small tmpfs as the data folder, and files of another account, need root.
 home=$(mktemp -d)
 QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 scripts/testenv.sh "$home/home" build/test/bin/tst_faults fullDisk
+QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 scripts/testenv.sh "$home/home" build/test/bin/tst_logwriter hostileDataFolder
 rm -rf "$home"
 
 scripts/package-check.sh build/package/ventrix_*.deb

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """A log shipper follows the real program's log file.
 
-docs/rsyslog-forwarding.conf, run by an rsyslogd of its own (its own configuration, work
-directory and pid file, no system log socket, no network input), forwards to a stand-in
-central server on loopback. Across a rotation of the log file and while another program
+docs/rsyslog-forwarding.conf, run as docs/ventrix-forwarding.service runs it (an rsyslogd
+of the log file's owner, with this file as its whole configuration, its own work directory
+and pid file, no system log socket, no network input), forwards to a stand-in central
+server on loopback. Across a rotation of the log file and while another program
 holds it locked, every line arrives once and in order.
 
     tests/rsyslog.py PROGRAM
@@ -84,12 +85,13 @@ def main():
     with open(os.path.join(root, "docs", "rsyslog-forwarding.conf")) as f:
         example = f.read()
     for old, new in (("/home/alice/Documents/Norvane/Ventrix/log.txt", log), ("logs.example.net", "127.0.0.1"),
-                     ('port="514"', 'port="%d"' % central.port)):
+                     ('port="514"', 'port="%d"' % central.port),
+                     ("/home/alice/.local/state/ventrix-forwarding", work)):
         assert example.count(old) == 1, old
         example = example.replace(old, new)
     conf = os.path.join(tmp, "rsyslog.conf")
     with open(conf, "w") as f:
-        f.write('global(workDirectory="%s")\n%s' % (work, example))
+        f.write(example)
     with open(home + "/.config/Norvane/Ventrix/Ventrix.ini", "w") as f:
         f.write("[General]\nAutoStart=true\nSnmpEnable=false\nBalloonEnable=false\n"
                 "SyslogPort=%d\nDataDir=%s\n" % (syslog_port, data))

@@ -155,6 +155,17 @@ void TestEventLine::trapTexts_data()
         return EventLine::binaryInputTrapText(r);
     }) << QString::fromUtf8("Rack A;D\uFFFD;1;;open;1;3;;10.0.0.9;100;00:11:22:33:44:55;Binary input change SNMP trap")
                                                  << 14;
+    // Controls from the network reach no terminal that follows the log: every field alike.
+    QTest::newRow("sensor, controls") << TextBuilder([] {
+        SensorTrapRecord r = sensor();
+        setText(r.deviceName, "\x1b]52;c;eA==\x07"
+                              "Cold\troom");
+        setText(r.unit, "\x7f\xc2\x9b"
+                        "C");
+        setText(r.mac, "\xc2\x85\r\n");
+        return EventLine::sensorTrapText(r);
+    }) << "?]52;c;eA==?Cold\troom;Temp;-1.5;??C;normal;2;4;;10.0.0.3;555;?\r\n;Sensor change SNMP trap"
+                                      << 16;
     QTest::newRow("sensor") << TextBuilder([] { return EventLine::sensorTrapText(sensor()); })
                             << QString::fromUtf8("Cold room;Temp;-1.5;\u00b0C;normal;2;4;;10.0.0.3;555;"
                                                  "aa:bb:cc:dd:ee:ff;Sensor change SNMP trap")
@@ -317,6 +328,14 @@ void TestEventLine::syslogLine_data()
                            << 13;
     QTest::newRow("beyond Latin-1") << QByteArray("\xe2\x82\xac 5") << QString::fromUtf8("\u20ac 5")
                                     << QByteArray("? 5") << 13;
+    // What a terminal would act on becomes "?"; TAB, CR and LF stay.
+    QTest::newRow("C0 controls") << QByteArray("\x1b[2J\x07\x01\x1f\ta") << "?[2J???\ta" << QByteArray("?[2J???\ta")
+                                 << 13;
+    QTest::newRow("DEL") << QByteArray("a\x7f") << "a?" << QByteArray("a?") << 13;
+    QTest::newRow("C1 controls") << QByteArray("\xc2\x80\xc2\x9b"
+                                               "31m\xc2\x9d"
+                                               "8;;x\xc2\x9f\xc2\xa0")
+                                 << QString::fromUtf8("??31m?8;;x?\u00a0") << QByteArray("??31m?8;;x?\xa0") << 15;
     QTest::newRow("invalid UTF-8") << QByteArray("\xff!") << QString::fromUtf8("\uFFFD!") << QByteArray("?!") << 13;
 }
 

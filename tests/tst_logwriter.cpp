@@ -5,6 +5,8 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -75,6 +77,8 @@ private slots:
     void undeletableQueue_data();
     void undeletableQueue();
     void unreadableQueueLeftAlone();
+    void hostileDataFolder_data();
+    void hostileDataFolder();
 
 private:
     bool write(const QByteArray &line) { return writer.write(settings, line); }
@@ -468,6 +472,12 @@ void TestLogWriter::undeletableQueue()
     QVERIFY(
         QFile::setPermissions(queuePath(), queueWritable ? all : folder & ~(P::ExeOwner | P::ExeGroup | P::ExeOther)));
     QVERIFY(QFile::setPermissions(settings.DataDir, folder));
+    // Each side opens only files of its own.
+    const auto handTo = [this](uid_t user) {
+        for (const QString &path : {logPath(), queuePath()})
+            QVERIFY(::getuid() != 0 || ::chown(QFile::encodeName(path).constData(), user, user) == 0);
+    };
+    handTo(65534);
 
     const auto flushAsUser = [&] {
         return QProcess::execute(EVENTLOG_HELPER, {"flush", settings.DataDir, settings.DataFile});
@@ -483,6 +493,7 @@ void TestLogWriter::undeletableQueue()
     }
 
     QVERIFY(QFile::setPermissions(settings.DataDir, folder | P::WriteOwner));
+    handTo(0);
     QVERIFY(write("D"));
     QCOMPARE(contents(logPath()), QByteArray("A\r\nB\r\nC\r\nD\r\n"));
     QVERIFY(!QFile::exists(queuePath()));
@@ -501,6 +512,78 @@ void TestLogWriter::unreadableQueueLeftAlone()
     QTest::qWait(20);
     QVERIFY(writer.flush(settings));
     QCOMPARE(QFileInfo(logPath()).fileTime(QFile::FileModificationTime), modified);
+}
+
+void TestLogWriter::hostileDataFolder_data()
+{
+    QTest::addColumn<QString>("plant");
+    QTest::addColumn<QString>("checked");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("queue");
+    QTest::addColumn<int>("held");
+
+    // "victim" stands for a file of the user's outside the data folder, such as
+    // ~/.ssh/authorized_keys; "other's" things belong to the account nobody.
+    QTest::newRow("own symlink") << "own link"
+                                 << "victim" << QByteArray("keys\nA\r\n") << QByteArray() << 0;
+    QTest::newRow("own symlink into a folder open to others")
+        << "own link, open target"
+        << "open/victim" << QByteArray("keys\n") << QByteArray("A\r\n") << 0;
+    QTest::newRow("other's symlink") << "other's link"
+                                     << "victim" << QByteArray("keys\n") << QByteArray("A\r\n") << 0;
+    QTest::newRow("other's file") << "other's file"
+                                  << "base/data/log.txt" << QByteArray() << QByteArray("A\r\n") << 0;
+    QTest::newRow("FIFO") << "fifo"
+                          << "victim" << QByteArray("keys\n") << QByteArray("A\r\n") << 0;
+    QTest::newRow("other's queue.tmp in a sticky folder")
+        << "other's queue"
+        << "base/data/log.txt" << QByteArray("A\r\n") << QByteArray("X\r\n") << 0;
+    QTest::newRow("folder writable by others") << "open folder"
+                                               << "victim" << QByteArray("keys\n") << QByteArray() << 1;
+}
+
+void TestLogWriter::hostileDataFolder()
+{
+    QFETCH(QString, plant);
+    QFETCH(QString, checked);
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, queue);
+    QFETCH(int, held);
+
+    if (plant.startsWith("other's") && ::geteuid() != 0)
+        QSKIP("only root can make files of another account (scripts/test.sh runs this as root)");
+    const auto others = [](const QString &path) {
+        return ::lchown(QFile::encodeName(path).constData(), 65534, 65534) == 0;
+    };
+    QString victim = tmp->filePath("victim");
+    if (plant == "own link, open target") {
+        QVERIFY(QDir().mkdir(tmp->filePath("open")));
+        QVERIFY(QFile::setPermissions(tmp->filePath("open"), QFile::Permissions(0x7777)));
+        victim = tmp->filePath("open/victim");
+    }
+    putFile(victim, "keys\n");
+    if (plant.endsWith("link") || plant == "own link, open target")
+        QVERIFY(QFile::link(victim, logPath()));
+    if (plant == "other's link")
+        QVERIFY(others(logPath()));
+    if (plant == "other's file") {
+        putFile(logPath(), QByteArray());
+        QVERIFY(others(logPath()));
+    }
+    if (plant == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(logPath()).constData(), 0666), 0);
+    if (plant == "other's queue") {
+        putFile(queuePath(), "X\r\n");
+        QVERIFY(others(queuePath()));
+        QCOMPARE(::chmod(QFile::encodeName(settings.DataDir).constData(), 01777), 0);
+    }
+    if (plant == "open folder")
+        QVERIFY(QFile::setPermissions(settings.DataDir, QFile::Permissions(0x7777)));
+
+    write("A");
+    QCOMPARE(contents(tmp->filePath(checked)), content);
+    QCOMPARE(contents(queuePath()), queue);
+    QCOMPARE(writer.heldLines(), held);
 }
 
 QTEST_GUILESS_MAIN(TestLogWriter)

@@ -301,6 +301,15 @@ void TestMainWindow::settingsFileAndDataFolder()
     QCOMPARE(QCoreApplication::applicationVersion(), "1.0.0");
     QCOMPARE(QSettings().fileName(), configFile());
     QVERIFY2(QDir(dataDir).exists(), "the data folder is created at start");
+    window.reset();
+
+    // One that other accounts may write to, without the sticky bit, is refused at start.
+    QVERIFY(QFile::setPermissions(dataDir, QFile::Permissions(0x7777)));
+    SeenBox box;
+    captureNextBox(&box);
+    window = makeWindow();
+    QCOMPARE(box.title, "Error");
+    QVERIFY2(box.text.endsWith("<br><br>" + dataDir), qPrintable(box.text));
 }
 
 void TestMainWindow::commandsConnectedByName_data()

@@ -44,6 +44,7 @@ private slots:
     void init();
     void cleanup() { window.reset(); }
 
+    void startRefusedByLibrary_data();
     void startRefusedByLibrary();
     void confirmedOnThirdPoll();
     void neverConfirmedGivesUpOnTheTwentySecondPoll();
@@ -94,15 +95,35 @@ void TestReceivers::waitUntilReceiving()
     QTRY_COMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(snmpPort));
 }
 
+void TestReceivers::startRefusedByLibrary_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("grantHint");
+
+    QTest::newRow("busy") << 0 << "bind: Address already in use" << false;
+    // The fake binds nothing: the port is only a number here.
+    QTest::newRow("port below 1024 not granted") << 162 << "bind: Operation not permitted" << true;
+    QTest::newRow("refused above 1024") << 0 << "bind: Permission denied" << false;
+}
+
 void TestReceivers::startRefusedByLibrary()
 {
+    QFETCH(int, port);
+    QFETCH(QString, reason);
+    QFETCH(bool, grantHint);
+    if (port)
+        snmpPort = port;
     writeSettings({{"SyslogEnable", false}});
-    NrvFake::setStartResult(-1);
+    NrvFake::setStartResult(-1, reason.toStdString());
     makeWindow();
     action("actionStartStop")->trigger();
 
     QCOMPARE(label("snmpStatusLabel")->text(), "Failed, UDP port " + QString::number(snmpPort) + " probably busy");
-    QVERIFY2(!label("snmpStatusLabel")->toolTip().isEmpty(), "the system's reason is offered as the tool tip");
+    // The system's reason, and how to get the right to a port below 1024.
+    const QString toolTip = label("snmpStatusLabel")->toolTip();
+    QVERIFY2(toolTip.startsWith(reason), qPrintable(toolTip));
+    QCOMPARE(toolTip.contains("group \"ventrix\"") && toolTip.contains("log in again"), grantHint);
     QCOMPARE(callsFrom(2), (QStringList{"nrvStart(0.0.0.0," + QString::number(snmpPort) + ")"}));
     // Not refreshed: the click's checked state stays until something refreshes it.
     QVERIFY(action("actionStartStop")->isChecked());

@@ -9,6 +9,7 @@ struct State {
     std::vector<std::string> calls;
     TrapCallbackTable table{};
     int startResult = 0;
+    std::string startError;
     int confirmOnPoll = 1;
     int polls = 0;
     std::function<void()> shutdownHook;
@@ -47,9 +48,10 @@ void reset()
     s.failure.clear();
 }
 
-void setStartResult(int result)
+void setStartResult(int result, const std::string &error)
 {
     state().startResult = result;
+    state().startError = error;
 }
 
 void setConfirmOnPoll(int n)
@@ -184,7 +186,7 @@ const char *nrvLastError(void)
 {
     if (!state().failure.empty())
         return state().failure.c_str();
-    return state().startResult == -1 ? "Address already in use" : "";
+    return state().startResult == -1 ? state().startError.c_str() : "";
 }
 
 int nrvSetStateCallback(NrvStateCallback callback)

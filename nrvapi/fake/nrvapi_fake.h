@@ -14,8 +14,8 @@ namespace NrvFake {
 // Forgets every recorded call and restores the defaults (start succeeds, status confirms
 // on the first poll).
 void reset();
-// What nrvStart returns.
-void setStartResult(int result);
+// What nrvStart returns, and then nrvLastError.
+void setStartResult(int result, const std::string &error = "Address already in use");
 // nrvStatus returns -1 for the first (n - 1) polls after each start and 0 from the n-th on;
 // n = 0 means never.
 void setConfirmOnPoll(int n);
