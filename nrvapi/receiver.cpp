@@ -54,6 +54,10 @@ constexpr int kFloodPauses = 20;
 // meanwhile at the rate just seen. A faster stream is read without pauses.
 constexpr int kMaxPauseMs = 16;
 constexpr double kPauseDatagrams = 1024;
+// Datagrams a millisecond from which a stream read in pauses is a flood, whose reading
+// needs the processor more than decoding does. A burst is more than two pauses' worth
+// read without the socket running empty.
+constexpr double kFloodPerMs = 256;
 // A stop reads what the socket held when it began for this long at most, and decodes
 // what was received for this long at most after it began.
 constexpr auto kStopReading = std::chrono::seconds(1);
@@ -403,13 +407,17 @@ void Receiver::read(Context &context)
         }
         since += static_cast<std::size_t>(count);
         if (count == static_cast<int>(kBatch)) {
-            context.flooded.store(true, std::memory_order_relaxed);
+            if (since > 2 * kPauseDatagrams)
+                context.flooded.store(true, std::memory_order_relaxed);
             wait = false;
             continue;
         }
         const Clock::time_point now = Clock::now();
         const double ms = std::max(1.0, std::chrono::duration<double, std::milli>(now - sinceStart).count());
         const double perMs = static_cast<double>(since) / ms;
+        // What a pause lets gather is read in full batches too: a steady stream read in
+        // pauses is no flood, and decoding that made way for it would only fall behind.
+        context.flooded.store(perMs >= kFloodPerMs, std::memory_order_relaxed);
         since = 0;
         sinceStart = now;
         const int longest =
