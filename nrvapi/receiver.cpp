@@ -453,16 +453,29 @@ void Receiver::read(Context &context)
     }
     while (left < 1000000 && (count = recvmmsg(context.socket, messages, kBatch, MSG_DONTWAIT, nullptr)) > 0)
         left += static_cast<std::uint64_t>(count);
-    if (left) {
-        m_abandoned.fetch_add(left);
+    m_abandoned.fetch_add(left);
+    if (countKernelDrops(context) || left)
         notifyState();
-    }
+}
+
+bool Receiver::countKernelDrops(Context &context)
+{
+    // Once a read rather than attached to every datagram, which cost the reader a tenth
+    // of its time in a burst. A 32-bit count that may wrap; only ever forward.
+    std::uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t memorySize = sizeof memory;
+    if (getsockopt(context.socket, SOL_SOCKET, SO_MEMINFO, memory, &memorySize) != 0)
+        return false;
+    const std::uint32_t added = memory[SK_MEMINFO_DROPS] - context.reading.kernelDrops;
+    if (added == 0 || added >= 0x80000000u)
+        return false;
+    m_kernelDropped.fetch_add(added, std::memory_order_relaxed);
+    context.reading.kernelDrops = memory[SK_MEMINFO_DROPS];
+    return true;
 }
 
 int Receiver::readBatch(Context &context)
 {
-    std::uint32_t memory[SK_MEMINFO_VARS] = {};
-    socklen_t memorySize = sizeof memory;
     Context::Reading &r = context.reading;
     std::memset(r.messages, 0, sizeof r.messages);
     for (unsigned i = 0; i < kBatch; ++i) {
@@ -481,18 +494,7 @@ int Receiver::readBatch(Context &context)
         return 0;
     }
     m_datagrams.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
-    bool lost = false;
-    // The kernel's drop count once a read rather than attached to every datagram,
-    // which cost the reader a tenth of its time in a burst. A 32-bit count that may
-    // wrap; only ever forward.
-    if (getsockopt(context.socket, SOL_SOCKET, SO_MEMINFO, memory, &memorySize) == 0) {
-        const std::uint32_t added = memory[SK_MEMINFO_DROPS] - r.kernelDrops;
-        if (added != 0 && added < 0x80000000u) {
-            m_kernelDropped.fetch_add(added, std::memory_order_relaxed);
-            r.kernelDrops = memory[SK_MEMINFO_DROPS];
-            lost = true;
-        }
-    }
+    bool lost = countKernelDrops(context);
     r.batch.clear();
     for (int i = 0; i < count; ++i) {
         msghdr &header = r.messages[i].msg_hdr;

@@ -56,6 +56,8 @@ private:
     // One read of the socket into the queue: how many datagrams, -1 on a failure
     // of the socket itself (errno tells).
     int readBatch(Context &context);
+    // Adds what the kernel dropped since the last look; true when that was anything.
+    bool countKernelDrops(Context &context);
     void fail(const std::string &why);
     // Loss counters grew, or reception ended on an error.
     void notifyState();
