@@ -9,8 +9,9 @@ namespace {
 QtMessageHandler qtMessageHandler = nullptr;
 
 // Without a display (-platform offscreen) Qt warns that it cannot do for the tray icon and
-// the window what nobody could see anyway: no fault of the user's, though it reads like
-// one. Only these two, by category and text; every other message goes out as Qt writes it.
+// the windows what nobody could see anyway (size hints, raising a balloon): no fault of the
+// user's, though it reads like one. Only these, by category and text; every other message
+// goes out as Qt writes it.
 void quietOffscreen(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtWarningMsg && QGuiApplication::platformName() == QLatin1String("offscreen")) {
@@ -18,9 +19,10 @@ void quietOffscreen(QtMsgType type, const QMessageLogContext &context, const QSt
         const bool trayWindowSignal =
             category == QLatin1String("qt.core.qobject.connect") &&
             message.contains(QLatin1String("QPlatformNativeInterface::systemTrayWindowChanged"));
-        const bool sizeHints = category == QLatin1String("default") &&
-                               message == QLatin1String("This plugin does not support propagateSizeHints()");
-        if (trayWindowSignal || sizeHints)
+        const bool windowFeature = category == QLatin1String("default") &&
+                                   message.startsWith(QLatin1String("This plugin does not support ")) &&
+                                   message.endsWith(QLatin1String("()"));
+        if (trayWindowSignal || windowFeature)
             return;
     }
     qtMessageHandler(type, context, message);

@@ -18,6 +18,8 @@ if [ "${1:-}" = "--test" ]; then
     # The package's checks, and a log shipper that follows the log file. Debian's rsyslog
     # configuration listens on no network port; the test runs an rsyslogd of its own.
     packages+=(lintian desktop-file-utils appstream rsyslog iproute2)
+    # systemd-analyze, for the user service (a container's Debian has no systemd).
+    packages+=(systemd)
 fi
 
 missing=()
