@@ -34,3 +34,23 @@ function(add_qt_test name)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
     endif()
 endfunction()
+
+# ventrix_install_with_launcher(SOURCE DESTINATION)
+# Installs SOURCE into DESTINATION (under the install prefix) with @VENTRIX_LAUNCHER@ made
+# the launcher's full path. Both are taken when installing, so that the prefix given to
+# `cmake --install --prefix` counts (DESTDIR, a staging folder, is not part of the path).
+# DESTINATION may name ${user_units}: systemd's user units, /usr/lib/systemd/user for the
+# distribution's prefix, share/systemd/user for any other (~/.local/share/systemd/user is
+# where systemd reads a user's own).
+function(ventrix_install_with_launcher source destination)
+    get_filename_component(name ${source} NAME)
+    set(copy ${CMAKE_CURRENT_BINARY_DIR}/installed/${name})
+    install(CODE "
+        set(VENTRIX_LAUNCHER \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/ventrix\")
+        set(user_units ${CMAKE_INSTALL_DATAROOTDIR}/systemd/user)
+        if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+            set(user_units lib/systemd/user)
+        endif()
+        configure_file(\"${source}\" \"${copy}\" @ONLY)
+        file(INSTALL \"${copy}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${destination}\")")
+endfunction()

@@ -84,6 +84,15 @@ void setUpAllocator();
 // job of a script). -1 when it cannot be set up; the signals then keep their effect.
 int terminationRequests();
 
+// In a Wayland session that has an X server as well (XWayland), has Qt take its X11
+// platform unless the user chose one (QT_QPA_PLATFORM; a -platform argument wins anyway):
+// a Wayland client can neither place its window nor learn that the desktop minimised it,
+// so the window would start wherever the compositor puts it and never go to the tray.
+// Wayland stays the fallback when the X server cannot be reached. Sets QT_QPA_PLATFORM:
+// call before the application object is made, and unset it once it is made (true: it
+// was set here), so that the programs the window starts inherit the session's own choice.
+bool preferX11InWaylandSession();
+
 // Share mode bits for LogFile::open, as the Windows share modes.
 enum ShareMode : quint8 { ShareRead = 1, ShareWrite = 2, ShareDelete = 4 };
 

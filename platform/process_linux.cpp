@@ -50,6 +50,14 @@ int terminationRequests()
     return readEnd;
 }
 
+bool preferX11InWaylandSession()
+{
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
+    if (!wayland || qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return false;
+    return qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+}
+
 void setUpAllocator()
 {
     // A fixed threshold: glibc would raise it to the size of every large block freed,

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Checks the Debian package as users meet it: lintian, the desktop entry and the metainfo;
-# then, as root, installs it with apt, adds nobody to the group ventrix, starts the
-# installed launcher as nobody on the default ports 162 and 514, sends one syslog message
-# and one trap, finds both lines in the log file; then takes the port grants through their
-# lifecycle (narrowed, upgraded, removed, reinstalled, a missing folder, a dangling
-# symlink) and purges the package.
+# Checks the Debian package as users meet it: lintian, the desktop entry, the metainfo and
+# the user service; its build installed without root (scripts/install-check.sh, as nobody
+# when run as root); then, as root, installs it with apt, adds nobody to the group ventrix,
+# starts the installed launcher as nobody on the default ports 162 and 514, sends one
+# syslog message and one trap, finds both lines in the log file; then takes the port
+# grants through their lifecycle (narrowed, upgraded, removed, reinstalled, a missing
+# folder, a dangling symlink) and purges the package.
 #   scripts/package-check.sh [DEB]     (default: builds it with scripts/package.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,6 +34,9 @@ dpkg-deb -x "$deb" "$work/tree"
 desktop-file-validate "$work/tree/usr/share/applications/ventrix.desktop"
 appstreamcli validate --no-net "$work/tree/usr/share/metainfo/"*.metainfo.xml >/dev/null ||
     fail "appstreamcli validate: $(appstreamcli validate --no-net "$work/tree/usr/share/metainfo/"*.metainfo.xml)"
+grep -qx 'ExecStart=/usr/bin/ventrix -platform offscreen' "$work/tree/usr/lib/systemd/user/ventrix.service" ||
+    fail "no user service starting /usr/bin/ventrix in /usr/lib/systemd/user"
+"${as_user[@]}" scripts/install-check.sh "$(dirname "$deb")"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "package check: linted; installing, running and purging it needs root: skipped"
@@ -128,7 +132,8 @@ mv "$byport.away" "$byport"
 
 pkg apt-get purge -y -qq ventrix
 installed=""
-left=$(ls -d /opt/ventrix /usr/share/applications/ventrix.desktop /usr/bin/ventrix /var/lib/ventrix \
+left=$(ls -d /usr/lib/ventrix /usr/lib/systemd/user/ventrix.service /usr/share/applications/ventrix.desktop \
+    /usr/bin/ventrix /var/lib/ventrix \
     "$byport/162" "$byport/!514" 2>/dev/null || true)
 [ -z "$left" ] || fail "left behind after purge: $left"
 ! getent group ventrix >/dev/null || fail "the group ventrix is left behind after purge"

@@ -60,6 +60,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     elif ! autostart "$ini"; then
         echo "AutoStart is off in $ini: nothing will be received (set AutoStart=true there)."
     fi
+    echo "To keep collecting after you log out and across reboots, install Ventrix (README:" \
+        "Installing) and run it as a systemd user service:" \
+        "systemctl --user enable --now ventrix; sudo loginctl enable-linger $(id -un)"
 fi
 if [ -n "$with_group" ]; then
     # sg runs its command through sh: hand it the words quoted.

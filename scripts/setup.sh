@@ -12,9 +12,14 @@ if [ "${1:-}" = "--test" ]; then
     # window manager for the real-window checks, and clang for the fuzzer.
     packages+=(snmp bsdutils util-linux xvfb xauth trayer openbox x11-utils xdotool imagemagick
         dbus clang libclang-rt-14-dev clang-format python3 procps mount bc)
+    # A Wayland session for the same checks: a compositor with XWayland, Qt's Wayland
+    # platform, and D-Bus for python for a stand-in tray host.
+    packages+=(weston xwayland qt6-wayland python3-dbus python3-gi)
     # The package's checks, and a log shipper that follows the log file. Debian's rsyslog
     # configuration listens on no network port; the test runs an rsyslogd of its own.
     packages+=(lintian desktop-file-utils appstream rsyslog iproute2)
+    # systemd-analyze, for the user service (a container's Debian has no systemd).
+    packages+=(systemd)
 fi
 
 missing=()
