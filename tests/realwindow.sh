@@ -139,6 +139,17 @@ wait_for 5 grep -q 'door: opened' "$work/home/data/log.txt" || fail "the event i
 snap() { import -window root "$shots/$1.png" && convert "$shots/$1.png" -fuzz 2% -trim +repage "$shots/$1.png"; }
 snap main-window
 
+step "a burst, then Stop clicked at once: every datagram in the log, in order, none after"
+flood=$(dirname "$0")/../bench/flood.py
+eval "$(xdotool getwindowgeometry --shell "$window")"
+python3 "$flood" syslog "$syslog_port" 20000 --rate 100000 --tag burst >/dev/null
+xdotool mousemove $((X + 27)) $((Y + 18)) click 1 # the tool bar's start/stop button
+python3 "$flood" syslog "$syslog_port" 10 --tag late >/dev/null
+burst_stored() { python3 "$flood" check "$work/home/data/log.txt" --tag burst --count 20000 | grep -q ' lost=0 '; }
+wait_for 10 burst_stored || fail "after Stop: $(python3 "$flood" check "$work/home/data/log.txt" --tag burst --count 20000)"
+sleep 0.5
+grep -q late- "$work/home/data/log.txt" && fail "a datagram sent after Stop was taken"
+
 step "minimise: the window leaves for the tray"
 xdotool windowminimize "$window"
 wait_for 3 bash -c "! xwininfo -id $window | grep -q IsViewable" || fail "the minimised window stayed mapped"
