@@ -52,10 +52,13 @@ private slots:
     void neitherEnabledShowsInformation();
     void autoStart_data();
     void autoStart();
+    void busySyslogPort_data();
     void busySyslogPort();
     void syslogRebindsAfterStop();
     void lossesShowInToolTips();
     void syslogIntakeKeepsABurst();
+    void frozenSocketTakesNothingMore_data();
+    void frozenSocketTakesNothingMore();
 
 private:
     void writeSettings(const QVariantMap &values);
@@ -242,16 +245,30 @@ void TestReceivers::autoStart()
              syslog ? "Recieving on UDP port " + QString::number(syslogPort) : QString("Disabled"));
 }
 
+void TestReceivers::busySyslogPort_data()
+{
+    QTest::addColumn<QHostAddress>("held");
+    QTest::addColumn<bool>("busy");
+    QTest::newRow("held for IPv4") << QHostAddress(QHostAddress::AnyIPv4) << true;
+    // IPv4 senders are taken as before; only the IPv6 ones go to the other program.
+    QTest::newRow("held for IPv6 only") << QHostAddress(QHostAddress::LocalHostIPv6) << false;
+}
+
 void TestReceivers::busySyslogPort()
 {
+    QFETCH(QHostAddress, held);
+    QFETCH(bool, busy);
     QUdpSocket holder;
-    QVERIFY(holder.bind(QHostAddress::AnyIPv4, quint16(syslogPort)));
+    QVERIFY(holder.bind(held, quint16(syslogPort)));
     writeSettings({{"SnmpEnable", false}});
     makeWindow();
     action("actionStartStop")->trigger();
-    QCOMPARE(label("syslogStatusLabel")->text(), "Failed, UDP port " + QString::number(syslogPort) + " probably busy");
-    QVERIFY(!label("syslogStatusLabel")->toolTip().isEmpty());
-    QVERIFY(!action("actionStartStop")->isChecked());
+    QCOMPARE(label("syslogStatusLabel")->text(),
+             busy ? "Failed, UDP port " + QString::number(syslogPort) + " probably busy"
+                  : "Recieving on UDP port " + QString::number(syslogPort));
+    if (busy)
+        QVERIFY(!label("syslogStatusLabel")->toolTip().isEmpty());
+    QCOMPARE(action("actionStartStop")->isChecked(), !busy);
 }
 
 void TestReceivers::syslogRebindsAfterStop()
@@ -339,6 +356,34 @@ void TestReceivers::syslogIntakeKeepsABurst()
     sender.join();
     QCOMPARE(quint64(received) + intake.kernelDropped(), quint64(sent));
     QVERIFY(received > sent / 2);
+}
+
+void TestReceivers::frozenSocketTakesNothingMore_data()
+{
+    QTest::addColumn<QHostAddress>("to");
+    QTest::newRow("IPv4 sender") << QHostAddress(QHostAddress::LocalHost);
+    QTest::newRow("IPv6 sender") << QHostAddress(QHostAddress::LocalHostIPv6);
+}
+
+void TestReceivers::frozenSocketTakesNothingMore()
+{
+    // What a stop builds on: the socket keeps what it holds and takes nothing more.
+    QFETCH(QHostAddress, to);
+    Platform::DatagramSocket socket;
+    QString error;
+    QVERIFY2(socket.bind(quint16(syslogPort), 1 << 20, &error), qPrintable(error));
+    QUdpSocket sender;
+    QCOMPARE(sender.writeDatagram("before", to, quint16(syslogPort)), 6);
+    QTest::qWait(20);
+    socket.freeze();
+    QCOMPARE(sender.writeDatagram("after", to, quint16(syslogPort)), 5);
+    QTest::qWait(20);
+    QByteArrayList got;
+    socket.receive([](void *list, const char *data,
+                      qsizetype size) { static_cast<QByteArrayList *>(list)->append(QByteArray(data, size)); },
+                   &got, false);
+    QCOMPARE(got, QByteArrayList{"before"});
+    QCOMPARE(socket.discardHeld(), quint64(0));
 }
 
 QTEST_MAIN(TestReceivers)
