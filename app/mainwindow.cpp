@@ -105,7 +105,7 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
             queueTrapRead();
         if (linesSinceTrim > TrimAfterLines)
             trimTimer->start(TrimQuietMs);
-        showLosses();
+        showCounts();
     });
     snmpRestartTimer = new QTimer(this);
     snmpRestartTimer->setSingleShot(true);
@@ -211,6 +211,8 @@ void TMainWindow::createStatusBar()
     // Names only for finding them from tools and tests.
     snmpStatusLabel->setObjectName("snmpStatusLabel");
     syslogStatusLabel->setObjectName("syslogStatusLabel");
+    snmpStatusLabel->installEventFilter(this);
+    syslogStatusLabel->installEventFilter(this);
 }
 
 void TMainWindow::centerOnDesktop()

@@ -296,20 +296,41 @@ void TestReceivers::syslogRebindsAfterStop()
 
 void TestReceivers::lossesShowInToolTips()
 {
-    // What the library counts as lost shows as soon as it tells; the status text stays.
+    // What the receivers count since their start shows as soon as it changes, and stays
+    // after a stop; the status text stays as it is.
     makeWindow();
+    NrvStatistics stats{};
+    stats.datagrams = 100; // before this start
+    stats.kernelDropped = 1;
+    NrvFake::setStatistics(stats);
     action("actionStartStop")->trigger();
     waitUntilReceiving();
-    NrvStatistics stats{};
-    stats.kernelDropped = 3;
+    stats.datagrams = 120;
+    stats.kernelDropped = 4;
     stats.overflowed = 2;
     stats.abandoned = 4;
     NrvFake::setStatistics(stats);
     QTRY_COMPARE(label("snmpStatusLabel")->toolTip(),
-                 "9 datagrams lost since the program started: 3 dropped by the system with the receive buffer full, "
-                 "2 beyond the memory bound, 4 left unhandled when a stop ran out of time.");
+                 "20 datagrams received since the receiver was started, 9 lost: 3 dropped by the system with the "
+                 "receive buffer full, 2 beyond the memory bound, 4 left unhandled when a stop ran out of time.");
     QCOMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(snmpPort));
-    QCOMPARE(label("syslogStatusLabel")->toolTip(), QString());
+    QUdpSocket sender;
+    for (int i = 0; i < 2; ++i)
+        sender.writeDatagram("counted", QHostAddress::LocalHost, quint16(syslogPort));
+    const QString syslogCounts = "2 datagrams received since the receiver was started, none lost.";
+    QTRY_COMPARE(label("syslogStatusLabel")->toolTip(), syslogCounts);
+    const QString snmpCounts = label("snmpStatusLabel")->toolTip();
+    action("actionStartStop")->trigger();
+    QCOMPARE(label("syslogStatusLabel")->text(), "Disabled");
+    QCOMPARE(label("syslogStatusLabel")->toolTip(), syslogCounts);
+    QCOMPARE(label("snmpStatusLabel")->toolTip(), snmpCounts);
+    // The next start counts from 0 (the SNMP receiver may start again once its stop is done).
+    QTRY_VERIFY_WITH_TIMEOUT(action("actionStartStop")->isEnabled(), 5000);
+    action("actionStartStop")->trigger();
+    waitUntilReceiving();
+    const QString none = "0 datagrams received since the receiver was started, none lost.";
+    QCOMPARE(label("syslogStatusLabel")->toolTip(), none);
+    QCOMPARE(label("snmpStatusLabel")->toolTip(), none);
 
     // Reception that ends on its own says so, with the system's reason, instead of
     // "Recieving" while nothing more arrives.
