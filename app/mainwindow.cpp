@@ -2,6 +2,7 @@
 
 #include "eventline.h"
 #include "eventoutput.h"
+#include "findbar.h"
 #include "geometry.h"
 #include "nrvapi.h"
 #include "platform.h"
@@ -55,6 +56,8 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
     setIdentity();
     createStatusBar();
     createTray();
+    // Ctrl+F: a find field under the view; the form keeps its objects.
+    new TFindBar(ui->plainTextEditLog, this);
 
     logShareMode = Platform::ShareRead;
     logWriter.shareMode = logShareMode;
