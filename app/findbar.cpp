@@ -14,8 +14,7 @@
 
 #include <climits>
 
-TFindBar::TFindBar(QPlainTextEdit *view, QMainWindow *window)
-    : QToolBar(window), view(view), document(view->document())
+TFindBar::TFindBar(QPlainTextEdit *view, QMainWindow *window) : QToolBar(window), view(view), document(view->document())
 {
     setObjectName("findBar");
     setWindowTitle("Find");
@@ -98,7 +97,7 @@ bool TFindBar::eventFilter(QObject *watched, QEvent *e)
     if (watched == field && e->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(e);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            find(key->modifiers() & Qt::ShiftModifier);
+            find(key->modifiers().testFlag(Qt::ShiftModifier));
             return true;
         }
         if (key->key() == Qt::Key_Escape) {

@@ -51,9 +51,8 @@ Result run(TFindBar *bar, QPlainTextEdit *view, const QString &needle, bool back
     // The event loop's turns, as a repaint or a click would get them.
     QElapsedTimer sinceTurn;
     QTimer turns;
-    QObject::connect(&turns, &QTimer::timeout, [&] {
-        result.longestWaitMs = qMax(result.longestWaitMs, sinceTurn.restart());
-    });
+    QObject::connect(&turns, &QTimer::timeout,
+                     [&] { result.longestWaitMs = qMax(result.longestWaitMs, sinceTurn.restart()); });
     int arrived = 0;
     QTimer arrivals;
     QObject::connect(&arrivals, &QTimer::timeout, [&] {

@@ -9,8 +9,9 @@
  * IPv4 or IPv6.
  *
  * All functions but nrvCallbackSender() are called from one thread (the
- * program's main thread). They return -1 on failure; any other value means success. Texts are NUL-terminated
- * 8-bit strings that need only live for the duration of the call.
+ * program's main thread). They return -1 on failure; any other value means
+ * success. Texts are NUL-terminated 8-bit strings that need only live for the
+ * duration of the call.
  *
  * Call order: nrvInit(), nrvSetMibDirectory(), then any number of
  * nrvStart() / nrvStatus() / nrvInitCallbackTable() / nrvSetCallbacks() /

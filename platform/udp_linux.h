@@ -12,8 +12,9 @@
 
 namespace Platform::Udp {
 
-// A socket of @p family, nonblocking if asked, with a receive buffer of this size asked for
-// (beyond the usual cap where the process may), bound to @p address. -1 with errno set.
+// A UDP socket bound to address (of either family), nonblocking if asked, with a receive
+// buffer of this size asked for (beyond the usual cap where the process may). -1 with errno
+// set.
 inline int bindTo(const sockaddr *address, socklen_t size, int receiveBufferBytes, bool nonBlocking)
 {
     const int fd = ::socket(address->sa_family, SOCK_DGRAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
