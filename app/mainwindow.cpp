@@ -2,6 +2,7 @@
 
 #include "eventline.h"
 #include "eventoutput.h"
+#include "findbar.h"
 #include "geometry.h"
 #include "nrvapi.h"
 #include "platform.h"
@@ -55,6 +56,8 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
     setIdentity();
     createStatusBar();
     createTray();
+    // Ctrl+F: a find field under the view; the form keeps its objects.
+    new TFindBar(ui->plainTextEditLog, this);
 
     logShareMode = Platform::ShareRead;
     logWriter.shareMode = logShareMode;
@@ -105,7 +108,7 @@ TMainWindow::TMainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMai
             queueTrapRead();
         if (linesSinceTrim > TrimAfterLines)
             trimTimer->start(TrimQuietMs);
-        showLosses();
+        showCounts();
     });
     snmpRestartTimer = new QTimer(this);
     snmpRestartTimer->setSingleShot(true);
@@ -211,6 +214,8 @@ void TMainWindow::createStatusBar()
     // Names only for finding them from tools and tests.
     snmpStatusLabel->setObjectName("snmpStatusLabel");
     syslogStatusLabel->setObjectName("syslogStatusLabel");
+    snmpStatusLabel->installEventFilter(this);
+    syslogStatusLabel->installEventFilter(this);
 }
 
 void TMainWindow::centerOnDesktop()

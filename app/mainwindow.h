@@ -39,6 +39,7 @@ protected:
     bool event(QEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
     void changeEvent(QEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
 
 private slots:
     // The order of these slots is the order of the window's meta-object table.
@@ -85,7 +86,8 @@ private:
     void outputEvent(const QString &title, const QString &line);
     void writeLog(const QByteArrayList &lines);
     void rotateLog();
-    void showLosses();
+    // What each receiver has received and lost since it was started, in its tool tip.
+    void showCounts();
     void storeWhatWaits();
 
     Ui::TMainWindow *ui;
@@ -123,12 +125,25 @@ private:
     QTimer *trimTimer = nullptr;
     // Turns the GUI thread has left to the syslog reading thread during a burst.
     int syslogYields = 0;
-    // Losses shown last in the receivers' tool tips, and whether a tool tip gives the
-    // reason of a failure instead (the losses wait until the next start).
-    quint64 syslogLossShown = 0;
-    quint64 snmpLossShown = 0;
+    // Whether a receiver's tool tip shows its counts (from its start until the next start),
+    // and whether it gives the reason of a failure instead (until the next start).
+    bool syslogCounting = false;
+    bool snmpCounting = false;
     bool syslogFailureShown = false;
     bool snmpFailureShown = false;
+    // A receiver's counters since the program started, and as they were at its start:
+    // its tool tip counts from there.
+    struct ReceiverCounts {
+        quint64 received = 0;
+        quint64 byKernel = 0;
+        quint64 byBound = 0;
+        quint64 atStop = 0;
+    };
+    static ReceiverCounts snmpTotals();
+    ReceiverCounts syslogTotals() const;
+    static QString countsText(const ReceiverCounts &now, const ReceiverCounts &atStart);
+    ReceiverCounts snmpAtStart;
+    ReceiverCounts syslogAtStart;
     // Where balloons go on this desktop.
     TBalloon *balloon = nullptr;
 };

@@ -60,38 +60,61 @@ void TMainWindow::rotateLog()
 
 namespace {
 
-QString lossText(quint64 byKernel, quint64 byBound, quint64 atStop)
+void showToolTip(QLabel *label, const QString &text)
 {
-    QString text = QString("%1 datagrams lost since the program started: %2 dropped by the system with the receive "
-                           "buffer full, %3 beyond the memory bound")
-                       .arg(byKernel + byBound + atStop)
-                       .arg(byKernel)
-                       .arg(byBound);
+    if (label->toolTip() != text)
+        label->setToolTip(text);
+}
+
+} // namespace
+
+QString TMainWindow::countsText(const ReceiverCounts &now, const ReceiverCounts &atStart)
+{
+    QString text =
+        QString("%1 datagrams received since the receiver was started, ").arg(now.received - atStart.received);
+    const quint64 byKernel = now.byKernel - atStart.byKernel;
+    const quint64 byBound = now.byBound - atStart.byBound;
+    const quint64 atStop = now.atStop - atStart.atStop;
+    if (byKernel + byBound + atStop == 0)
+        return text + "none lost.";
+    text += QString("%1 lost: %2 dropped by the system with the receive buffer full, %3 beyond the memory bound")
+                .arg(byKernel + byBound + atStop)
+                .arg(byKernel)
+                .arg(byBound);
     if (atStop)
         text += QString(", %1 left unhandled when a stop ran out of time").arg(atStop);
     return text + '.';
 }
 
-} // namespace
-
-void TMainWindow::showLosses()
+TMainWindow::ReceiverCounts TMainWindow::snmpTotals()
 {
-    // The status texts stay as they are; what was lost is one hover away, also after a
-    // stop. A tool tip that gives the reason of a failure keeps it until the next start.
-    const quint64 syslogKernel = syslogSocket->kernelDropped();
-    const quint64 syslogBound = syslogSocket->overflowed();
-    const quint64 syslogStop = syslogSocket->abandoned();
-    const quint64 syslogLost = syslogKernel + syslogBound + syslogStop;
-    if (!syslogFailureShown && syslogLost != syslogLossShown) {
-        syslogLossShown = syslogLost;
-        syslogStatusLabel->setToolTip(lossText(syslogKernel, syslogBound, syslogStop));
-    }
     NrvStatistics stats{};
     nrvGetStatistics(&stats);
-    const quint64 snmpBound = stats.overflowed + trapIntake().overflowed();
-    const quint64 snmpLost = stats.kernelDropped + snmpBound + stats.abandoned;
-    if (!snmpFailureShown && snmpLost != snmpLossShown) {
-        snmpLossShown = snmpLost;
-        snmpStatusLabel->setToolTip(lossText(stats.kernelDropped, snmpBound, stats.abandoned));
-    }
+    return {stats.datagrams, stats.kernelDropped, stats.overflowed + trapIntake().overflowed(), stats.abandoned};
+}
+
+TMainWindow::ReceiverCounts TMainWindow::syslogTotals() const
+{
+    return {syslogSocket->received(), syslogSocket->kernelDropped(), syslogSocket->overflowed(),
+            syslogSocket->abandoned()};
+}
+
+void TMainWindow::showCounts()
+{
+    // The status texts stay as they are; the counts are one hover away, also after a stop
+    // (the receivers' own: a filtered trap was received, not lost). A tool tip that gives
+    // the reason of a failure keeps it until the next start.
+    if (syslogCounting && !syslogFailureShown)
+        showToolTip(syslogStatusLabel, countsText(syslogTotals(), syslogAtStart));
+    if (snmpCounting && !snmpFailureShown)
+        showToolTip(snmpStatusLabel, countsText(snmpTotals(), snmpAtStart));
+}
+
+bool TMainWindow::eventFilter(QObject *watched, QEvent *e)
+{
+    // Datagrams that make no line (filtered traps, what the library cannot decode) count
+    // too: the counts are brought up to date when they are looked at.
+    if (e->type() == QEvent::ToolTip && (watched == snmpStatusLabel || watched == syslogStatusLabel))
+        showCounts();
+    return QMainWindow::eventFilter(watched, e);
 }

@@ -84,6 +84,8 @@ void TMainWindow::startSnmp()
     snmpStatusLabel->setText("Starting...");
     snmpStatusLabel->setToolTip(QString());
     snmpFailureShown = false;
+    snmpCounting = false;
+    snmpAtStart = snmpTotals();
     if (nrvStart("0.0.0.0", settings.SnmpPort) == -1) {
         snmpStatusLabel->setText(failedText(settings.SnmpPort));
         snmpStatusLabel->setToolTip(failureToolTip(settings.SnmpPort, QString::fromLocal8Bit(nrvLastError())));
@@ -107,10 +109,10 @@ void TMainWindow::onStartSnmp()
         fillTrapCallbackTable(&table);
         nrvSetCallbacks(&table);
         snmpStatusLabel->setText(receivingText(snmpStartedPort));
-        snmpLossShown = 0;
+        snmpCounting = true;
         snmpState = SnmpReceiving;
         updateStartStopAction();
-        showLosses();
+        showCounts();
         return;
     }
     // The 22nd failed poll gives up, about 4.4 s after the start.
@@ -137,7 +139,7 @@ void TMainWindow::stopSnmp()
     snmpState = SnmpStopping;
     updateStartStopAction();
     queueTrapRead();
-    showLosses();
+    showCounts();
 }
 
 void TMainWindow::onStopSnmp()
@@ -154,14 +156,15 @@ void TMainWindow::startSyslog()
     // Outside 1..65535 (a settings file holding no number gives 0) the cast to 16 bits
     // would bind some other port, or a random one for 0, under the configured number.
     const bool usable = settings.SyslogPort > 0 && settings.SyslogPort <= 65535;
+    syslogAtStart = syslogTotals();
     if (usable && syslogSocket->bind(quint16(settings.SyslogPort))) {
         syslogStatusLabel->setText(receivingText(settings.SyslogPort));
         syslogStatusLabel->setToolTip(QString());
-        syslogLossShown = 0;
+        syslogCounting = true;
         syslogFailureShown = false;
         syslogRunning = true;
         updateStartStopAction();
-        showLosses();
+        showCounts();
         return;
     }
     syslogStatusLabel->setText(failedText(settings.SyslogPort));
@@ -182,7 +185,7 @@ void TMainWindow::stopSyslog()
     syslogRunning = false;
     updateStartStopAction();
     queueSyslogRead(0);
-    showLosses();
+    showCounts();
 }
 
 void TMainWindow::syslogStateChanged()
@@ -199,7 +202,7 @@ void TMainWindow::syslogStateChanged()
         updateStartStopAction();
         queueSyslogRead(0);
     }
-    showLosses();
+    showCounts();
 }
 
 void TMainWindow::snmpStateChanged()
@@ -215,7 +218,7 @@ void TMainWindow::snmpStateChanged()
         updateStartStopAction();
         queueTrapRead();
     }
-    showLosses();
+    showCounts();
 }
 
 void TMainWindow::onReadSyslogDatagram()

@@ -116,6 +116,11 @@ const char *nrvLastError(void)
     return error.c_str();
 }
 
+const char *nrvCallbackSender(void)
+{
+    return nrv::callbackSender();
+}
+
 int nrvSetStateCallback(NrvStateCallback callback)
 {
     gReceiver.setStateCallback(callback);

@@ -5,11 +5,13 @@
  * The library receives SNMP notifications (SNMPv1 Trap-PDU, SNMPv2c Trap and
  * InformRequest) on one UDP port, names them with the MIB modules of the folder
  * it is handed, and reports each one through one callback of its kind, on a
- * thread of its own. It is built for Linux (eventfd, recvmmsg).
+ * thread of its own. It is built for Linux (eventfd, recvmmsg). Senders may use
+ * IPv4 or IPv6.
  *
- * All functions are called from one thread (the program's main thread). They
- * return -1 on failure; any other value means success. Texts are NUL-terminated
- * 8-bit strings that need only live for the duration of the call.
+ * All functions but nrvCallbackSender() are called from one thread (the
+ * program's main thread). They return -1 on failure; any other value means
+ * success. Texts are NUL-terminated 8-bit strings that need only live for the
+ * duration of the call.
  *
  * Call order: nrvInit(), nrvSetMibDirectory(), then any number of
  * nrvStart() / nrvStatus() / nrvInitCallbackTable() / nrvSetCallbacks() /
@@ -20,6 +22,14 @@
  * text field is NUL-terminated within its size and never cut inside a UTF-8
  * sequence; every number is a 32-bit value in host byte order (little-endian on
  * every platform the program is built for).
+ *
+ * Sender addresses are texts: dotted IPv4 ("192.0.2.7"; also for an IPv4 sender
+ * that reached the IPv6 socket as ::ffff:192.0.2.7) or IPv6 in its short form
+ * ("2001:db8::7", RFC 5952), without a zone. An IPv6 address may be longer than
+ * the 16-byte sender field of the short, binary-input and sensor records: such a
+ * field is then left empty (never cut), and nrvCallbackSender() has the address
+ * during the callback. The 144-byte fields of the unknown and alarm records always
+ * hold it.
  */
 #pragma once
 
@@ -42,13 +52,13 @@ typedef struct UnknownTrapRecord {
 
 /** coldStart/warmStart (startup) and linkUp (linkup) notifications. */
 typedef struct ShortTrapRecord {
-    char sender[16]; /**< dotted IPv4 sender address */
+    char sender[16]; /**< sender address; empty when it does not fit (see nrvCallbackSender()) */
     uint32_t uptime; /**< hundredths of a second */
 } ShortTrapRecord;
 
 /** nmBinaryInputChange. */
 typedef struct BinaryInputTrapRecord {
-    char sender[16];        /**< dotted IPv4 sender address */
+    char sender[16];        /**< sender address; empty when it does not fit (see nrvCallbackSender()) */
     char mac[18];           /**< nmDeviceMac as "aa:bb:cc:dd:ee:ff" */
     char deviceName[130];   /**< nmDeviceName */
     uint32_t uptime;        /**< hundredths of a second */
@@ -61,7 +71,7 @@ typedef struct BinaryInputTrapRecord {
 
 /** nmSensorChange. */
 typedef struct SensorTrapRecord {
-    char sender[16];        /**< dotted IPv4 sender address */
+    char sender[16];        /**< sender address; empty when it does not fit (see nrvCallbackSender()) */
     char mac[18];           /**< nmDeviceMac as "aa:bb:cc:dd:ee:ff" */
     char deviceName[130];   /**< nmDeviceName */
     uint32_t uptime;        /**< hundredths of a second */
@@ -75,7 +85,7 @@ typedef struct SensorTrapRecord {
 
 /** nmAlarm. */
 typedef struct AlarmTrapRecord {
-    char sender[144];      /**< dotted IPv4 sender address */
+    char sender[144];      /**< sender address */
     char mac[18];          /**< nmDeviceMac as "aa:bb:cc:dd:ee:ff" */
     char deviceName[130];  /**< nmDeviceName */
     uint32_t uptime;       /**< hundredths of a second */
@@ -130,7 +140,9 @@ NRVAPI_EXPORT int nrvInit(void);
 NRVAPI_EXPORT int nrvSetMibDirectory(const char *path);
 /**
  * Binds @p listenAddress : @p port synchronously and starts the receiver thread.
- * Returns -1 when the socket cannot be bound. Ordinal 98.
+ * "0.0.0.0", "::" and an empty text mean every address of both families (of IPv4
+ * alone where the system has no IPv6); any other IPv4 or IPv6 address that one
+ * address. Returns -1 when the socket cannot be bound. Ordinal 98.
  */
 NRVAPI_EXPORT int nrvStart(const char *listenAddress, int port);
 /** -1 until the receiver thread is receiving, then 0. Ordinal 99. */
@@ -163,6 +175,13 @@ NRVAPI_EXPORT int nrvGetStatistics(NrvStatistics *stats);
  * words; empty after a successful start. Valid until the next call of the library.
  */
 NRVAPI_EXPORT const char *nrvLastError(void);
+/**
+ * The sender address of the notification whose callback is running, in full (see
+ * the file's description): for SNMPv1 the agent-addr field unless it is 0.0.0.0,
+ * otherwise the datagram's source. Called on the callback thread during a callback;
+ * valid until the callback returns. Null anywhere else.
+ */
+NRVAPI_EXPORT const char *nrvCallbackSender(void);
 /** Routes notices of losses and failures to @p callback (null: none). */
 NRVAPI_EXPORT int nrvSetStateCallback(NrvStateCallback callback);
 /** Routes the library's log to @p callback (null: standard error). */

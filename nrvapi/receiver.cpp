@@ -1,6 +1,7 @@
 #include "receiver.h"
 
 #include "snmp_engine.h"
+#include "udp_linux.h"
 
 #include <arpa/inet.h>
 #include <linux/sock_diag.h>
@@ -31,7 +32,8 @@ namespace {
 // kernel caps the request at net.core.rmem_max.
 constexpr int kReceiveBuffer = 16 * 1024 * 1024;
 constexpr unsigned kBatch = 32;
-// The largest UDP payload over IPv4 is 65507 bytes: nothing is ever cut.
+// The largest UDP payload is 65507 bytes over IPv4, 65527 over IPv6 (without
+// jumbograms): nothing is ever cut.
 constexpr std::size_t kDatagramSize = 65536;
 // What the reader may hold for the decoder. The reader only copies, so it
 // keeps up with a burst that the decoder needs a while to work through; a
@@ -72,13 +74,41 @@ constexpr std::size_t kInformLimit = 100000;
 constexpr int kSendAttempts = 5;
 
 thread_local bool tOnCallbackThread = false;
+// The full sender of the notification whose callback runs (nrvCallbackSender()).
+thread_local const char *tCallbackSender = nullptr;
 
 void logErrno(const std::string &what, int error)
 {
     logMessage((what + ": " + std::strerror(error)).c_str());
 }
 
+// The short text of a sender address: dotted IPv4 also for an IPv4 sender that reached the
+// IPv6 socket (::ffff:a.b.c.d), as IPv4 senders have always been shown.
+void formatAddress(const Address &address, char (&text)[INET6_ADDRSTRLEN])
+{
+    text[0] = '\0';
+    if (address.any.sa_family == AF_INET) {
+        inet_ntop(AF_INET, &address.v4.sin_addr, text, sizeof text);
+    } else if (address.any.sa_family == AF_INET6) {
+        const in6_addr &a = address.v6.sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&a))
+            inet_ntop(AF_INET, &a.s6_addr[12], text, sizeof text);
+        else
+            inet_ntop(AF_INET6, &a, text, sizeof text);
+    }
+}
+
+std::uint16_t portOf(const Address &address)
+{
+    return ntohs(address.any.sa_family == AF_INET6 ? address.v6.sin6_port : address.v4.sin_port);
+}
+
 } // namespace
+
+const char *callbackSender()
+{
+    return tCallbackSender;
+}
 
 struct Receiver::Context {
     struct Block {
@@ -86,7 +116,7 @@ struct Receiver::Context {
         std::size_t used = 0;
     };
     struct Packet {
-        sockaddr_in from;
+        Address from;
         // The block the datagram's bytes are in, kept until its last packet is gone.
         std::shared_ptr<Block> block;
         const unsigned char *data;
@@ -130,7 +160,7 @@ struct Receiver::Context {
         std::vector<unsigned char> buffers = std::vector<unsigned char>(kBatch * kDatagramSize);
         mmsghdr messages[kBatch];
         iovec vectors[kBatch];
-        sockaddr_in sources[kBatch];
+        Address sources[kBatch];
         std::uint32_t kernelDrops = 0; // the last count the kernel reported
         std::vector<Packet> batch;
         std::shared_ptr<Block> block;
@@ -168,36 +198,35 @@ bool Receiver::start(const char *address, int port)
     };
     auto failErrno = [&fail](const std::string &what, int error) { fail(what + ": " + std::strerror(error)); };
 
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
     const std::string where = std::string(address && *address ? address : "0.0.0.0") + ':' + std::to_string(port);
     if (port <= 0 || port > 65535) {
         fail("cannot listen on " + where + ": not a UDP port");
         return false;
     }
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (!address || !*address) {
-        addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    } else if (inet_pton(AF_INET, address, &addr.sin_addr) != 1) {
-        fail("cannot listen on " + where + ": not an IPv4 address");
-        return false;
+    const auto udpPort = static_cast<std::uint16_t>(port);
+    Address addr{};
+    const bool everywhere =
+        !address || !*address || std::strcmp(address, "0.0.0.0") == 0 || std::strcmp(address, "::") == 0;
+    if (!everywhere) {
+        if (inet_pton(AF_INET, address, &addr.v4.sin_addr) == 1) {
+            addr.v4.sin_family = AF_INET;
+            addr.v4.sin_port = htons(udpPort);
+        } else if (inet_pton(AF_INET6, address, &addr.v6.sin6_addr) == 1) {
+            addr.v6.sin6_family = AF_INET6;
+            addr.v6.sin6_port = htons(udpPort);
+        } else {
+            fail("cannot listen on " + where + ": not an IP address");
+            return false;
+        }
     }
 
     auto context = std::make_shared<Context>();
-    context->socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    context->socket =
+        everywhere ? Platform::Udp::bindEverywhere(udpPort, kReceiveBuffer, false)
+                   : Platform::Udp::bindTo(&addr.any, addr.any.sa_family == AF_INET6 ? sizeof addr.v6 : sizeof addr.v4,
+                                           kReceiveBuffer, false);
     if (context->socket < 0) {
-        failErrno("cannot create a UDP socket", errno);
-        return false;
-    }
-    // SO_RCVBUFFORCE passes rmem_max when the process may (CAP_NET_ADMIN).
-    int size = kReceiveBuffer;
-    if (setsockopt(context->socket, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-        setsockopt(context->socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    // No SO_REUSEADDR: a port that another program has bound must be refused,
-    // not shared.
-    if (bind(context->socket, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) {
         failErrno("cannot listen on " + where, errno);
-        context->close();
         return false;
     }
     context->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -430,15 +459,9 @@ void Receiver::read(Context &context)
     }
     if (!context.finishing.load())
         return;
-    // What arrived before the stop is read, what comes later is not: a UDP socket
-    // connected to a peer takes datagrams from that peer only, and its own address sends
-    // nothing. The ones it still holds when the time is up are counted.
-    sockaddr_in own{};
-    socklen_t size = sizeof own;
-    if (getsockname(context.socket, reinterpret_cast<sockaddr *>(&own), &size) == 0) {
-        own.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connect(context.socket, reinterpret_cast<const sockaddr *>(&own), sizeof own);
-    }
+    // What arrived before the stop is read, what comes later is not. The ones the socket
+    // still holds when the time is up are counted.
+    Platform::Udp::freeze(context.socket);
     int count;
     while ((count = readBatch(context)) > 0 && Clock::now() < context.stopReadingBy) {
     }
@@ -498,8 +521,9 @@ int Receiver::readBatch(Context &context)
     r.batch.clear();
     for (int i = 0; i < count; ++i) {
         msghdr &header = r.messages[i].msg_hdr;
-        if ((header.msg_flags & MSG_TRUNC) || header.msg_namelen < sizeof(sockaddr_in) ||
-            r.sources[i].sin_family != AF_INET) {
+        const sa_family_t family = r.sources[i].any.sa_family;
+        if ((header.msg_flags & MSG_TRUNC) || (family != AF_INET && family != AF_INET6) ||
+            header.msg_namelen < (family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in))) {
             m_dropped.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
@@ -606,9 +630,11 @@ void Receiver::decode(const std::shared_ptr<Context> &shared)
 
 void Receiver::process(Context &context, const unsigned char *data, std::size_t length, const void *source)
 {
-    const auto *from = static_cast<const sockaddr_in *>(source);
+    const auto *from = static_cast<const Address *>(source);
+    char sender[INET6_ADDRSTRLEN];
+    formatAddress(*from, sender);
     Notification notification;
-    if (!engineDecode(data, length, from->sin_addr.s_addr, notification)) {
+    if (!engineDecode(data, length, sender, notification)) {
         m_dropped.fetch_add(1, std::memory_order_relaxed);
         return;
     }
@@ -634,12 +660,14 @@ void Receiver::process(Context &context, const unsigned char *data, std::size_t 
     deliver(notification);
 }
 
-void Receiver::answer(Context &context, const std::vector<unsigned char> &response, const sockaddr_in &to)
+void Receiver::answer(Context &context, const std::vector<unsigned char> &response, const Address &to)
 {
     int error = 0;
     for (int attempt = 1; attempt <= kSendAttempts; ++attempt) {
-        const ssize_t sent = sendto(context.socket, response.data(), response.size(), MSG_DONTWAIT,
-                                    reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        // Back the way it came: to an IPv6 sender over IPv6, to an IPv4 one (mapped or not)
+        // over IPv4.
+        const ssize_t sent = sendto(context.socket, response.data(), response.size(), MSG_DONTWAIT, &to.any,
+                                    to.any.sa_family == AF_INET6 ? sizeof to.v6 : sizeof to.v4);
         if (sent == static_cast<ssize_t>(response.size())) {
             m_informs.fetch_add(1, std::memory_order_relaxed);
             return;
@@ -652,14 +680,14 @@ void Receiver::answer(Context &context, const std::vector<unsigned char> &respon
     // The sender will repeat its inform, and the repetition is answered; the
     // log says why this one was not.
     const std::uint64_t unanswered = m_unanswered.fetch_add(1, std::memory_order_relaxed) + 1;
-    char address[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &to.sin_addr, address, sizeof address);
-    logErrno("cannot answer the InformRequest from " + std::string(address) + ':' + std::to_string(ntohs(to.sin_port)) +
-                 " (" + std::to_string(unanswered) + " unanswered so far)",
+    char address[INET6_ADDRSTRLEN];
+    formatAddress(to, address);
+    logErrno("cannot answer the InformRequest from " + std::string(address) + ':' + std::to_string(portOf(to)) + " (" +
+                 std::to_string(unanswered) + " unanswered so far)",
              error);
 }
 
-bool Receiver::firstSighting(Context &context, const sockaddr_in &from, const Notification &notification)
+bool Receiver::firstSighting(Context &context, const Address &from, const Notification &notification)
 {
     const auto now = std::chrono::steady_clock::now();
     while (!context.informOrder.empty() &&
@@ -667,8 +695,9 @@ bool Receiver::firstSighting(Context &context, const sockaddr_in &from, const No
         context.recentInforms.erase(context.informOrder.front().second);
         context.informOrder.pop_front();
     }
-    std::string key(reinterpret_cast<const char *>(&from.sin_addr), sizeof from.sin_addr);
-    key.append(reinterpret_cast<const char *>(&from.sin_port), sizeof from.sin_port);
+    // An InformRequest is SNMPv2c: its sender is the datagram's source.
+    std::string key = notification.sender;
+    key += '/' + std::to_string(portOf(from)) + '/';
     key.append(reinterpret_cast<const char *>(&notification.requestId), sizeof notification.requestId);
     key += notification.community;
     if (!context.recentInforms.insert(key).second)
@@ -700,6 +729,7 @@ void Receiver::call(const std::atomic<Callback> &slot, const Record &record)
 
 void Receiver::deliver(const Notification &n)
 {
+    tCallbackSender = n.sender;
     switch (n.kind) {
     case Kind::Unknown: call(m_onUnknown, n.unknown); break;
     case Kind::Alarm: call(m_onAlarm, n.alarm); break;
@@ -708,6 +738,7 @@ void Receiver::deliver(const Notification &n)
     case Kind::Startup: call(m_onStartup, n.shortRecord); break;
     case Kind::Linkup: call(m_onLinkup, n.shortRecord); break;
     }
+    tCallbackSender = nullptr;
 }
 
 } // namespace nrv

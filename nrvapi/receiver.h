@@ -13,11 +13,21 @@
 #include <thread>
 #include <vector>
 
-struct sockaddr_in;
+#include <netinet/in.h>
 
 namespace nrv {
 
 struct Notification;
+
+// A datagram's source, of either family.
+union Address {
+    sockaddr any;
+    sockaddr_in v4;
+    sockaddr_in6 v6;
+};
+
+// The full sender of the notification whose callback runs on this thread, else null.
+const char *callbackSender();
 
 class Receiver
 {
@@ -64,9 +74,9 @@ private:
     void decode(const std::shared_ptr<Context> &context);
     void process(Context &context, const unsigned char *data, std::size_t length, const void *source);
     // Sends an InformRequest's Response, trying again while the send buffer is full.
-    void answer(Context &context, const std::vector<unsigned char> &response, const sockaddr_in &to);
+    void answer(Context &context, const std::vector<unsigned char> &response, const Address &to);
     // False for a retransmission of an InformRequest reported lately.
-    bool firstSighting(Context &context, const sockaddr_in &from, const Notification &notification);
+    bool firstSighting(Context &context, const Address &from, const Notification &notification);
     void releaseHeld(Context &context);
     void deliver(const Notification &notification);
     template <typename Callback, typename Record> void call(const std::atomic<Callback> &slot, const Record &record);

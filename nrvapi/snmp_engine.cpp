@@ -108,6 +108,14 @@ template <std::size_t N> void copyText(char (&field)[N], const char *text)
     copyText(field, N, text, std::strlen(text));
 }
 
+// An address is never cut: a field too short for it stays empty.
+template <std::size_t N> void copySender(char (&field)[N], const char *sender)
+{
+    field[0] = '\0';
+    if (std::strlen(sender) < N)
+        copyText(field, sender);
+}
+
 template <std::size_t N> void textVariable(char (&field)[N], const netsnmp_pdu *pdu, Oid object)
 {
     const netsnmp_variable_list *var = findVariable(pdu, object);
@@ -136,7 +144,7 @@ template <typename Record>
 void deviceFields(Record &r, const char *sender, const netsnmp_pdu *pdu, std::uint32_t uptime)
 {
     r = Record{};
-    copyText(r.sender, sender);
+    copySender(r.sender, sender);
     macVariable(r.mac, pdu);
     textVariable(r.deviceName, pdu, make(kNmDeviceName));
     r.uptime = uptime;
@@ -158,11 +166,6 @@ std::int32_t integerVariable(const netsnmp_pdu *pdu, Oid object)
         return 0;
     const long value = *var->val.integer;
     return value >= INT32_MIN && value <= INT32_MAX ? static_cast<std::int32_t>(value) : 0;
-}
-
-void formatAddress(char *text, std::size_t size, const unsigned char *bytes)
-{
-    std::snprintf(text, size, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
 }
 
 // The notification's name as the loaded modules give it, or dotted numbers
@@ -323,7 +326,7 @@ std::vector<unsigned char> buildResponse(netsnmp_pdu *pdu)
     return out;
 }
 
-bool decodeLocked(const unsigned char *data, std::size_t length, std::uint32_t sourceAddress, Notification &out)
+bool decodeLocked(const unsigned char *data, std::size_t length, const char *source, Notification &out)
 {
     if (length == 0 || !isCommunityMessage(data, length))
         return false;
@@ -341,7 +344,7 @@ bool decodeLocked(const unsigned char *data, std::size_t length, std::uint32_t s
     bool ok = false;
     oid trapOid[MAX_OID_LEN];
     std::size_t trapOidLength = 0;
-    char sender[16] = {};
+    char sender[sizeof out.sender] = {};
     std::uint32_t uptime = 0;
     bool inform = false;
 
@@ -351,9 +354,10 @@ bool decodeLocked(const unsigned char *data, std::size_t length, std::uint32_t s
         // datagram's source says more than that.
         static const unsigned char none[4] = {0, 0, 0, 0};
         if (std::memcmp(pdu->agent_addr, none, 4) != 0) {
-            formatAddress(sender, sizeof sender, pdu->agent_addr);
+            const unsigned char *a = pdu->agent_addr;
+            std::snprintf(sender, sizeof sender, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
         } else {
-            formatAddress(sender, sizeof sender, reinterpret_cast<const unsigned char *>(&sourceAddress));
+            copyText(sender, source);
         }
         uptime = static_cast<std::uint32_t>(pdu->time);
     } else if (pdu->version == SNMP_VERSION_2c && (pdu->command == SNMP_MSG_TRAP2 || pdu->command == SNMP_MSG_INFORM)) {
@@ -364,7 +368,7 @@ bool decodeLocked(const unsigned char *data, std::size_t length, std::uint32_t s
             std::memcpy(trapOid, id->val.objid, id->val_len);
             ok = true;
         }
-        formatAddress(sender, sizeof sender, reinterpret_cast<const unsigned char *>(&sourceAddress));
+        copyText(sender, source);
         uptime = unsignedVariable(pdu, make(kSysUpTime), ASN_TIMETICKS);
         inform = pdu->command == SNMP_MSG_INFORM;
     }
@@ -402,7 +406,7 @@ bool decodeLocked(const unsigned char *data, std::size_t length, std::uint32_t s
                equals(trapOid, trapOidLength, make(kLinkUp))) {
         out.kind = equals(trapOid, trapOidLength, make(kLinkUp)) ? Kind::Linkup : Kind::Startup;
         out.shortRecord = ShortTrapRecord{};
-        copyText(out.shortRecord.sender, sender);
+        copySender(out.shortRecord.sender, sender);
         out.shortRecord.uptime = uptime;
     } else {
         out.kind = Kind::Unknown;
@@ -412,6 +416,7 @@ bool decodeLocked(const unsigned char *data, std::size_t length, std::uint32_t s
         out.unknown.uptime = uptime;
     }
 
+    copyText(out.sender, sender);
     out.response.clear();
     out.community.clear();
     out.requestId = 0;
@@ -478,11 +483,11 @@ void engineShutdown()
     flushLog();
 }
 
-bool engineDecode(const unsigned char *data, std::size_t length, std::uint32_t sourceAddress, Notification &out)
+bool engineDecode(const unsigned char *data, std::size_t length, const char *source, Notification &out)
 {
     std::lock_guard<std::mutex> lock(gSnmpMutex);
     initLocked();
-    const bool ok = decodeLocked(data, length, sourceAddress, out);
+    const bool ok = decodeLocked(data, length, source, out);
     flushLog();
     return ok;
 }

@@ -24,6 +24,8 @@ struct Notification {
         SensorTrapRecord sensor;
         ShortTrapRecord shortRecord;
     };
+    // The sender address in full, which a record's field may be too short for.
+    char sender[64] = {};
     std::vector<unsigned char> response;
     // An InformRequest's community and request-id: with the source they tell
     // a retransmission from a new notification.
@@ -47,10 +49,10 @@ void engineLoadMibs(const char *directory);
 // Unloads the MIB modules.
 void engineShutdown();
 
-// Decodes one datagram received from @p sourceAddress (IPv4, network byte
-// order). Returns false for anything that is not an SNMPv1 Trap-PDU or an
+// Decodes one datagram received from @p source (its address as text, see
+// nrvapi.h). Returns false for anything that is not an SNMPv1 Trap-PDU or an
 // SNMPv2c Trap or InformRequest. Never reads outside [data, data + length).
-bool engineDecode(const unsigned char *data, std::size_t length, std::uint32_t sourceAddress, Notification &out);
+bool engineDecode(const unsigned char *data, std::size_t length, const char *source, Notification &out);
 
 // Implemented by the library: the one place its messages go.
 void logMessage(const char *message);

@@ -18,8 +18,9 @@ void createInstanceMarker(const char *name);
 // Whether a marker of that name exists now (for tools and tests).
 bool instanceMarkerExists(const char *name);
 
-// A UDP socket on every IPv4 address, read in batches by a thread of the caller's: bind
-// and close on one thread, receive() on one other, wake() from anywhere.
+// A UDP socket on every address, IPv6 and IPv4 (IPv4 alone where the system has no IPv6),
+// read in batches by a thread of the caller's: bind and close on one thread, receive() on
+// one other, wake() from anywhere.
 class DatagramSocket
 {
 public:
@@ -28,8 +29,9 @@ public:
     DatagramSocket(const DatagramSocket &) = delete;
     DatagramSocket &operator=(const DatagramSocket &) = delete;
 
-    // Binds 0.0.0.0:port at once and asks for a receive buffer of this size (beyond the
-    // usual cap where the process may). On failure: false, and the system's reason.
+    // Binds the port at once and asks for a receive buffer of this size (beyond the usual
+    // cap where the process may). On failure (no family could be bound): false, and the
+    // system's reason for IPv4.
     bool bind(quint16 port, int receiveBufferBytes, QString *error);
     bool isBound() const { return handle != -1; }
     // Waits until datagrams are there or wake() is called, then reads what is there (a

@@ -1,9 +1,9 @@
 #include "platform.h"
+#include "udp_linux.h"
 
 #include <cerrno>
 #include <cstring>
 #include <linux/sock_diag.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -13,7 +13,8 @@ namespace Platform {
 
 namespace {
 
-// The largest UDP payload over IPv4 is 65507 bytes: nothing is ever cut.
+// The largest UDP payload is 65507 bytes over IPv4, 65527 over IPv6 (without jumbograms):
+// nothing is ever cut.
 constexpr qsizetype SlotSize = 65536;
 
 } // namespace
@@ -34,23 +35,9 @@ DatagramSocket::~DatagramSocket()
 bool DatagramSocket::bind(quint16 port, int receiveBufferBytes, QString *error)
 {
     close();
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int fd = Udp::bindEverywhere(port, receiveBufferBytes, true);
     if (fd < 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    // SO_RCVBUFFORCE passes net.core.rmem_max for a privileged process; otherwise the
-    // plain option gets as much as the cap allows.
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBufferBytes, sizeof receiveBufferBytes) != 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
-    // No SO_REUSEADDR: a port that another program has bound must be refused, not shared.
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        ::close(fd);
         return false;
     }
     const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -120,14 +107,7 @@ void DatagramSocket::countDrops()
 
 void DatagramSocket::freeze()
 {
-    // A UDP socket connected to a peer takes datagrams from that peer only, and keeps
-    // those it already holds. Its own address sends nothing.
-    sockaddr_in own{};
-    socklen_t size = sizeof own;
-    if (handle == -1 || ::getsockname(int(handle), reinterpret_cast<sockaddr *>(&own), &size) != 0)
-        return;
-    own.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::connect(int(handle), reinterpret_cast<const sockaddr *>(&own), sizeof own);
+    Udp::freeze(int(handle));
 }
 
 quint64 DatagramSocket::discardHeld()

@@ -20,6 +20,7 @@ template <size_t N> QByteArray fieldText(const char (&field)[N])
 
 // The formatter reads every %s argument as UTF-8; the record's bytes go in unchanged.
 #define TXT(field) fieldText(record.field).constData()
+#define SENDER (sender ? QByteArray(sender) : fieldText(record.sender)).constData()
 
 // Any host that can send us a datagram must not get to drive the terminal of someone who
 // follows the log (tail -f): escape sequences could rewrite earlier output, set the title,
@@ -47,30 +48,29 @@ QString unknownTrapText(const UnknownTrapRecord &record)
         QString::asprintf(";;;;;7;;;%s;%u;;Unknown SNMP trap", TXT(sender), unsigned(record.uptime)));
 }
 
-QString startupTrapText(const ShortTrapRecord &record)
+QString startupTrapText(const ShortTrapRecord &record, const char *sender)
 {
-    return withoutControls(
-        QString::asprintf(";;;;;6;;;%s;%u;;Startup SNMP trap", TXT(sender), unsigned(record.uptime)));
+    return withoutControls(QString::asprintf(";;;;;6;;;%s;%u;;Startup SNMP trap", SENDER, unsigned(record.uptime)));
 }
 
-QString linkupTrapText(const ShortTrapRecord &record)
+QString linkupTrapText(const ShortTrapRecord &record, const char *sender)
 {
-    return withoutControls(QString::asprintf(";;;;;5;;;%s;%u;;Linkup SNMP trap", TXT(sender), unsigned(record.uptime)));
+    return withoutControls(QString::asprintf(";;;;;5;;;%s;%u;;Linkup SNMP trap", SENDER, unsigned(record.uptime)));
 }
 
-QString binaryInputTrapText(const BinaryInputTrapRecord &record)
+QString binaryInputTrapText(const BinaryInputTrapRecord &record, const char *sender)
 {
-    return withoutControls(QString::asprintf(
-        "%s;%s;%s;;%s;1;%u;;%s;%u;%s;Binary input change SNMP trap", TXT(deviceName), TXT(channelName), TXT(inputValue),
-        TXT(channelState), unsigned(record.channelIndex), TXT(sender), unsigned(record.uptime), TXT(mac)));
+    return withoutControls(QString::asprintf("%s;%s;%s;;%s;1;%u;;%s;%u;%s;Binary input change SNMP trap",
+                                             TXT(deviceName), TXT(channelName), TXT(inputValue), TXT(channelState),
+                                             unsigned(record.channelIndex), SENDER, unsigned(record.uptime), TXT(mac)));
 }
 
-QString sensorTrapText(const SensorTrapRecord &record)
+QString sensorTrapText(const SensorTrapRecord &record, const char *sender)
 {
     const QByteArray value = sensorValueText(record.value).toLatin1();
-    return withoutControls(QString::asprintf(
-        "%s;%s;%s;%s;%s;2;%u;;%s;%u;%s;Sensor change SNMP trap", TXT(deviceName), TXT(channelName), value.constData(),
-        TXT(unit), TXT(channelState), unsigned(record.channelIndex), TXT(sender), unsigned(record.uptime), TXT(mac)));
+    return withoutControls(QString::asprintf("%s;%s;%s;%s;%s;2;%u;;%s;%u;%s;Sensor change SNMP trap", TXT(deviceName),
+                                             TXT(channelName), value.constData(), TXT(unit), TXT(channelState),
+                                             unsigned(record.channelIndex), SENDER, unsigned(record.uptime), TXT(mac)));
 }
 
 QString alarmTrapText(const AlarmTrapRecord &record, int *code)
@@ -94,6 +94,7 @@ QString alarmTrapText(const AlarmTrapRecord &record, int *code)
                                              unsigned(record.uptime), TXT(mac), description));
 }
 
+#undef SENDER
 #undef TXT
 
 QString sensorValueText(qint32 tenths)

@@ -15,12 +15,14 @@ namespace EventLine {
 
 // Event texts, one per record kind. Record texts are read as UTF-8 up to their NUL, and
 // never past the end of their field. In record texts and syslog messages, control
-// characters other than TAB, CR and LF (C0, DEL, C1) become "?".
+// characters other than TAB, CR and LF (C0, DEL, C1) become "?". A sender given
+// (nrvCallbackSender(): an IPv6 address may not fit the record's 16 bytes) is shown in
+// place of the record's.
 QString unknownTrapText(const UnknownTrapRecord &record);
-QString startupTrapText(const ShortTrapRecord &record);
-QString linkupTrapText(const ShortTrapRecord &record);
-QString binaryInputTrapText(const BinaryInputTrapRecord &record);
-QString sensorTrapText(const SensorTrapRecord &record);
+QString startupTrapText(const ShortTrapRecord &record, const char *sender = nullptr);
+QString linkupTrapText(const ShortTrapRecord &record, const char *sender = nullptr);
+QString binaryInputTrapText(const BinaryInputTrapRecord &record, const char *sender = nullptr);
+QString sensorTrapText(const SensorTrapRecord &record, const char *sender = nullptr);
 // Also tells the alarm's event type code (0, 3 or 4) when code is given.
 QString alarmTrapText(const AlarmTrapRecord &record, int *code = nullptr);
 

@@ -109,6 +109,8 @@ int TSyslogIntake::readOnce(bool wait)
     const int count = socket.receive(
         [](void *self, const char *data, qsizetype size) { static_cast<TSyslogIntake *>(self)->keep(data, size); },
         this, wait);
+    if (count > 0)
+        receivedCount.fetch_add(quint64(count), std::memory_order_relaxed);
     // Every datagram of one read arrived within the last few milliseconds.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const quint64 kernel = socket.kernelDropped();

@@ -30,9 +30,9 @@ public:
     explicit TSyslogIntake(QObject *parent = nullptr);
     ~TSyslogIntake() override;
 
-    // Binds 0.0.0.0:port on the calling thread and starts reading. On failure false, and
-    // errorString() says why in the system's words. Datagrams not yet taken stay, ahead of
-    // the new ones.
+    // Binds the port for IPv6 and IPv4 senders on the calling thread and starts reading.
+    // On failure false, and errorString() says why in the system's words. Datagrams not
+    // yet taken stay, ahead of the new ones.
     bool bind(quint16 port);
     // Stops reading: what arrived before the call, in memory or still in the socket, is
     // kept for take(); nothing that arrives later is. Emptying the socket takes
@@ -58,9 +58,10 @@ public:
     // reading thread gets now saves datagrams from the kernel's limit.
     bool isFlooded() const { return flooding.load(std::memory_order_relaxed); }
 
-    // Datagrams lost since the program started: discarded by the system with the socket's
-    // buffer full, here when memory held as much as it may, or left in the socket when a
-    // stop ran out of time.
+    // Since the program started: datagrams read from the socket, and those lost: discarded
+    // by the system with the socket's buffer full, here when memory held as much as it
+    // may, or left in the socket when a stop ran out of time.
+    quint64 received() const { return receivedCount.load(); }
     quint64 kernelDropped() const { return kernelLost.load(); }
     quint64 overflowed() const { return overflow.load(); }
     quint64 abandoned() const { return leftAtStop.load(); }
@@ -129,6 +130,7 @@ private:
 
     std::atomic<bool> flooding{false};
     std::atomic<bool> stopping{false};
+    std::atomic<quint64> receivedCount{0};
     std::atomic<quint64> kernelLost{0};
     std::atomic<quint64> overflow{0};
     std::atomic<quint64> leftAtStop{0};

@@ -28,22 +28,22 @@ void onAlarmTrap(const AlarmTrapRecord *record)
 
 void onBinaryInputChangeTrap(const BinaryInputTrapRecord *record)
 {
-    post(EventLine::binaryInputTrapText(*record), 0);
+    post(EventLine::binaryInputTrapText(*record, nrvCallbackSender()), 0);
 }
 
 void onSensorChangeTrap(const SensorTrapRecord *record)
 {
-    post(EventLine::sensorTrapText(*record), 1);
+    post(EventLine::sensorTrapText(*record, nrvCallbackSender()), 1);
 }
 
 void onStartupTrap(const ShortTrapRecord *record)
 {
-    post(EventLine::startupTrapText(*record), 3);
+    post(EventLine::startupTrapText(*record, nrvCallbackSender()), 3);
 }
 
 void onLinkupTrap(const ShortTrapRecord *record)
 {
-    post(EventLine::linkupTrapText(*record), 4);
+    post(EventLine::linkupTrapText(*record, nrvCallbackSender()), 4);
 }
 
 void onTrapLibraryState()

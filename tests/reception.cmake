@@ -1,4 +1,4 @@
 # The trap callbacks: formatting and the queued hand-over to the GUI thread.
 add_qt_test(tst_trapcallbacks
     SOURCES tst_trapcallbacks.cpp
-    LIBS reception)
+    LIBS reception nrvapi_fake)

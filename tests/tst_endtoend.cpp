@@ -156,6 +156,8 @@ void TestEndToEnd::syslogFromLogger_data()
                               << R"(^<13>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \S+ e2e: %1$)";
     QTest::newRow("RFC 5424") << "--rfc5424"
                               << R"(^<13>1 \S+ \S+ e2e - - .*%1$)";
+    QTest::newRow("RFC 5424 over IPv6") << "--rfc5424"
+                                        << R"(^<13>1 \S+ \S+ e2e - - .*%1$)";
 }
 
 void TestEndToEnd::syslogFromLogger()
@@ -164,7 +166,8 @@ void TestEndToEnd::syslogFromLogger()
     QFETCH(QString, pattern);
     const QString message = "door opened " + QString(QTest::currentDataTag()).remove(' ');
     QProcess logger;
-    logger.start("logger", {"--udp", "-n", "127.0.0.1", "-P", QString::number(syslogPort), form, "-t", "e2e", "-p",
+    const QString host = message.endsWith("IPv6") ? "::1" : "127.0.0.1";
+    logger.start("logger", {"--udp", "-n", host, "-P", QString::number(syslogPort), form, "-t", "e2e", "-p",
                             "user.notice", message});
     QVERIFY(logger.waitForFinished(5000));
     const QString line = waitForLineEndingWith(message);
@@ -232,6 +235,12 @@ void TestEndToEnd::trapsOfEveryKind_data()
     QTest::newRow("v2c link up") << v2 + QStringList{"1.3.6.1.6.3.1.1.5.4"}
                                  << ";;;;;5;;;127.0.0.1;12345;;Linkup SNMP trap";
     QTest::newRow("v1 link up") << v1 + QStringList{"3", "0", "12345"} << ";;;;;5;;;10.1.2.3;12345;;Linkup SNMP trap";
+    // The same socket takes IPv6 senders; IPv4 ones above (::ffff:127.0.0.1 there) show as before.
+    QStringList v6 = v2;
+    v6.replace(4, "udp6:[::1]:" + QString::number(snmpPort));
+    QTest::newRow("v2c sensor over IPv6") << v6 + QStringList{Device + ".0.2"} + sensor << sensorText.arg("::1", Mac);
+    QTest::newRow("v2c warm start over IPv6")
+        << v6 + QStringList{"1.3.6.1.6.3.1.1.5.2"} << ";;;;;6;;;::1;12345;;Startup SNMP trap";
 }
 
 void TestEndToEnd::trapsOfEveryKind()
@@ -261,12 +270,18 @@ void TestEndToEnd::unknownTrapsFilteredByDefault()
 
 void TestEndToEnd::informIsAnswered()
 {
-    QProcess inform;
-    inform.start("snmpinform", {"-m", "", "-M", "/nonexistent", "-v", "2c", "-c", "public", "-t", "2", "-r", "1",
-                                "127.0.0.1:" + QString::number(snmpPort), "99", "1.3.6.1.6.3.1.1.5.4"});
-    QVERIFY(inform.waitForFinished(10000));
-    QCOMPARE(inform.exitCode(), 0);
-    QVERIFY(!waitForLineEndingWith(";99;;Linkup SNMP trap").isEmpty());
+    // Over IPv6 answered over IPv6.
+    for (const QString host : {"127.0.0.1", "udp6:[::1]"}) {
+        const bool ipv6 = host.startsWith("udp6");
+        const QString uptime = ipv6 ? "98" : "99";
+        QProcess inform;
+        inform.start("snmpinform", {"-m", "", "-M", "/nonexistent", "-v", "2c", "-c", "public", "-t", "2", "-r", "1",
+                                    host + ':' + QString::number(snmpPort), uptime, "1.3.6.1.6.3.1.1.5.4"});
+        QVERIFY(inform.waitForFinished(10000));
+        QCOMPARE(inform.exitCode(), 0);
+        QVERIFY(
+            !waitForLineEndingWith(QString(ipv6 ? ";::1;" : ";127.0.0.1;") + uptime + ";;Linkup SNMP trap").isEmpty());
+    }
 }
 
 // Started with hang-ups ignored, the logout's SIGHUP leaves it collecting.

@@ -71,7 +71,8 @@ QByteArray hostile(QRandomGenerator &rng, const QList<QByteArray> &traps, int i)
 QPair<qint64, qint64> socketQueue(int port)
 {
     const QByteArray hexPort = QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const QByteArray &line : readAll("/proc/net/udp").split('\n')) {
+    // The receivers' sockets are IPv6 ones (taking IPv4 too) where the system has IPv6.
+    for (const QByteArray &line : (readAll("/proc/net/udp") + readAll("/proc/net/udp6")).split('\n')) {
         const QList<QByteArray> f = line.simplified().split(' ');
         if (f.size() > 12 && f[1].endsWith(':' + hexPort))
             return {f[4].mid(f[4].indexOf(':') + 1).toLongLong(nullptr, 16), f[12].toLongLong()};

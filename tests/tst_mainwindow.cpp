@@ -1,12 +1,15 @@
+#include "findbar.h"
 #include "mainwindow.h"
 #include "nrvapi_fake.h"
 #include "testsupport.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMetaMethod>
 #include <QPlainTextEdit>
@@ -57,6 +60,8 @@ private slots:
     void commandsConnectedByName();
     void trapKindFilter_data();
     void trapKindFilter();
+    void findInView_data();
+    void findInView();
 
 private:
     std::unique_ptr<TMainWindow> makeWindow();
@@ -391,6 +396,56 @@ void TestMainWindow::trapKindFilter()
         QVERIFY2(text.contains(QString("kind<%1>").arg(kind)) == (off != kKindFlags[kind] && off != "all"),
                  qPrintable(QString("kind %1 with %2 off: ").arg(kind).arg(off) + text));
     QVERIFY(text.contains("kind<6>") && text.contains("kind<-1>"));
+}
+
+void TestMainWindow::findInView_data()
+{
+    // The view holds "alpha one", "beta Alpha two", "gamma", "alpha three" at positions 0,
+    // 10, 25 and 31; -1 as a selection's start: nothing selected.
+    QTest::addColumn<QString>("needle");
+    QTest::addColumn<int>("selectedFrom");
+    QTest::addColumn<int>("selectedTo");
+    QTest::addColumn<bool>("backward");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<int>("found");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("from the top") << "ALPHA" << -1 << -1 << false << false << 0 << "";
+    QTest::newRow("next after a match") << "alpha" << 0 << 5 << false << false << 15 << "";
+    QTest::newRow("match case") << "alpha" << 0 << 5 << false << true << 31 << "";
+    QTest::newRow("from the selection") << "alpha" << 25 << 30 << false << false << 31 << "";
+    QTest::newRow("wraps to the top") << "alpha" << 31 << 36 << false << false << 0 << "wrapped";
+    QTest::newRow("the only match again") << "gamma" << 25 << 30 << false << false << 25 << "wrapped";
+    QTest::newRow("backward from the bottom") << "alpha" << -1 << -1 << true << false << 31 << "";
+    QTest::newRow("backward past a match") << "alpha" << 31 << 36 << true << false << 15 << "";
+    QTest::newRow("backward wraps") << "alpha" << 0 << 5 << true << false << 31 << "wrapped";
+    QTest::newRow("not found") << "delta" << 25 << 30 << false << false << 25 << "not found";
+}
+
+void TestMainWindow::findInView()
+{
+    QFETCH(QString, needle);
+    QFETCH(int, selectedFrom);
+    QFETCH(int, selectedTo);
+    QFETCH(bool, backward);
+    QFETCH(bool, matchCase);
+    QFETCH(int, found);
+    auto window = makeWindow();
+    auto *view = window->findChild<QPlainTextEdit *>("plainTextEditLog");
+    view->setPlainText("alpha one\nbeta Alpha two\ngamma\nalpha three");
+    QTextCursor cursor(view->document());
+    if (selectedFrom >= 0) {
+        cursor.setPosition(selectedFrom);
+        cursor.setPosition(selectedTo, QTextCursor::KeepAnchor);
+    }
+    view->setTextCursor(cursor);
+    auto *bar = window->findChild<TFindBar *>();
+    bar->findChild<QLineEdit *>("findField")->setText(needle);
+    bar->findChild<QCheckBox *>("findMatchCase")->setChecked(matchCase);
+    bar->find(backward);
+    QTRY_VERIFY(!bar->isSearching());
+    QCOMPARE(view->textCursor().selectionStart(), found);
+    QCOMPARE(view->textCursor().selectionEnd(), found + 5);
+    QTEST(bar->findChild<QLabel *>("findHint")->text(), "hint");
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -39,6 +39,9 @@ QStringList gRecords; // one line per record, every field, '|' between fields
 QStringList gLog;
 std::atomic<int> gInsideCallback{0};
 std::atomic<int> gCalls{0};
+// Records whose sender field disagreed with nrvCallbackSender(): the field holds the full
+// sender (an unknown record's followed by its OID) or, where it does not fit, nothing.
+std::atomic<int> gSenderMismatches{0};
 
 // A field as the program reads it: up to its NUL, which must lie within it.
 template <std::size_t N> QString field(const char (&text)[N])
@@ -53,6 +56,9 @@ void record(const QStringList &fields)
 {
     ++gInsideCallback;
     ++gCalls;
+    const QString sender = QString::fromLatin1(nrvCallbackSender());
+    if (sender.isEmpty() || !(fields[1] == sender || fields[1].startsWith(sender + ' ') || fields[1].isEmpty()))
+        ++gSenderMismatches;
     {
         QMutexLocker lock(&gMutex);
         gRecords << fields.join(QLatin1Char('|'));
@@ -140,6 +146,8 @@ private:
     QString m_mibs = QStringLiteral(VENTRIX_BINARY_DIR "/bin/mibs");
     QTemporaryDir m_scratch;
     int m_port = 0;
+    // The receiver's address as the clients write it.
+    QString m_host = QStringLiteral("127.0.0.1");
 
     // Runs one of net-snmp's clients with our modules only.
     int client(const QString &program, const QStringList &args, QByteArray *errors = nullptr)
@@ -161,7 +169,7 @@ private:
               const QStringList &options = {})
     {
         QByteArray errors;
-        const QString target = QStringLiteral("127.0.0.1:%1").arg(port ? port : m_port);
+        const QString target = QStringLiteral("%1:%2").arg(m_host).arg(port ? port : m_port);
         const int code =
             client("snmptrap", options + QStringList{"-v", version, "-c", community, target} + args, &errors);
         QVERIFY2(code == 0, errors.constData());
@@ -204,10 +212,10 @@ private:
                  qint64(datagram.size()));
     }
 
-    void startReceiver()
+    void startReceiver(const char *address = "127.0.0.1")
     {
         m_port = freeUdpPort();
-        QCOMPARE(nrvStart("127.0.0.1", m_port), 0);
+        QCOMPARE(nrvStart(address, m_port), 0);
         QTRY_VERIFY(nrvStatus() != -1);
         nrvSetCallbacks(&kTable);
     }
@@ -232,6 +240,7 @@ private slots:
             gRecords.clear();
             gLog.clear();
         }
+        m_host = "127.0.0.1";
         startReceiver();
     }
 
@@ -296,6 +305,18 @@ private slots:
             << "unknown|10.1.2.3 1.3.6.1.6.3.1.1.5.0.1|1234";
         QTest::newRow("v1 agent 0.0.0.0: datagram source")
             << "1" << QStringList{nm, "0.0.0.0", "0", "0", "1234"} << "startup|127.0.0.1|1234";
+        // Rows "over IPv6" go to a receiver on ::1; an inform must be answered over IPv6 too
+        // (snmptrap -Ci fails otherwise).
+        QTest::newRow("coldStart v2c over IPv6")
+            << "2c" << QStringList{"1234", "SNMPv2-MIB::coldStart"} << "startup|::1|1234";
+        QTest::newRow("v1 agent 0.0.0.0 over IPv6: datagram source")
+            << "1" << QStringList{nm, "0.0.0.0", "0", "0", "1234"} << "startup|::1|1234";
+        QTest::newRow("binary input v1 over IPv6: agent address")
+            << "1" << QStringList{nm, "10.1.2.3", "6", "1", "1234"} + kBinaryVars
+            << "binary|" + v1 + mac + "|Rack A|1234|3|Door|open|alarm";
+        QTest::newRow("alarm v2c inform over IPv6")
+            << "2c" << QStringList{"1234", "NORVANE-MONITOR-MIB::nmAlarm"} + kAlarmVars
+            << "alarm|::1|" + mac + "|Rack A|1234|3|7|42|temperatureOutOfRange";
     }
 
     void notifications()
@@ -303,9 +324,19 @@ private slots:
         QFETCH(QString, version);
         QFETCH(QStringList, args);
         QFETCH(QString, expected);
-        trap(version, args);
+        const QString tag = QTest::currentDataTag();
+        if (tag.contains("over IPv6")) {
+            nrvStop();
+            startReceiver("::1");
+            m_host = "udp6:[::1]";
+        }
+        const QStringList inform{"-Ci", "-t", "3", "-r", "0"};
+        gSenderMismatches = 0;
+        trap(version, args, 0, "public", tag.contains("inform") ? inform : QStringList{});
         QTRY_COMPARE(records().size(), 1);
         QCOMPARE(records().first(), expected);
+        QCOMPARE(gSenderMismatches.load(), 0);
+        QCOMPARE(nrvCallbackSender(), nullptr);
     }
 
     void anyCommunity()
@@ -317,12 +348,13 @@ private slots:
 
     void informIsAnswered()
     {
+        const quint64 informs = statistics().informs;
         QByteArray errors;
         const int code = inform(QStringList{"1234", "NORVANE-MONITOR-MIB::nmAlarm"} + kAlarmVars, &errors);
         QVERIFY2(code == 0, errors.constData());
         QTRY_COMPARE(records().size(), 1);
         QCOMPARE(records().first(), "alarm|127.0.0.1|00:1a:2b:3c:4d:5e|Rack A|1234|3|7|42|temperatureOutOfRange");
-        QCOMPARE(statistics().informs, quint64(1));
+        QCOMPARE(statistics().informs - informs, quint64(1));
     }
 
     // A sender that missed our Response repeats its InformRequest: each copy is

@@ -52,10 +52,13 @@ private slots:
     void neitherEnabledShowsInformation();
     void autoStart_data();
     void autoStart();
+    void busySyslogPort_data();
     void busySyslogPort();
     void syslogRebindsAfterStop();
     void lossesShowInToolTips();
     void syslogIntakeKeepsABurst();
+    void frozenSocketTakesNothingMore_data();
+    void frozenSocketTakesNothingMore();
 
 private:
     void writeSettings(const QVariantMap &values);
@@ -242,16 +245,30 @@ void TestReceivers::autoStart()
              syslog ? "Recieving on UDP port " + QString::number(syslogPort) : QString("Disabled"));
 }
 
+void TestReceivers::busySyslogPort_data()
+{
+    QTest::addColumn<QHostAddress>("held");
+    QTest::addColumn<bool>("busy");
+    QTest::newRow("held for IPv4") << QHostAddress(QHostAddress::AnyIPv4) << true;
+    // IPv4 senders are taken as before; only the IPv6 ones go to the other program.
+    QTest::newRow("held for IPv6 only") << QHostAddress(QHostAddress::LocalHostIPv6) << false;
+}
+
 void TestReceivers::busySyslogPort()
 {
+    QFETCH(QHostAddress, held);
+    QFETCH(bool, busy);
     QUdpSocket holder;
-    QVERIFY(holder.bind(QHostAddress::AnyIPv4, quint16(syslogPort)));
+    QVERIFY(holder.bind(held, quint16(syslogPort)));
     writeSettings({{"SnmpEnable", false}});
     makeWindow();
     action("actionStartStop")->trigger();
-    QCOMPARE(label("syslogStatusLabel")->text(), "Failed, UDP port " + QString::number(syslogPort) + " probably busy");
-    QVERIFY(!label("syslogStatusLabel")->toolTip().isEmpty());
-    QVERIFY(!action("actionStartStop")->isChecked());
+    QCOMPARE(label("syslogStatusLabel")->text(),
+             busy ? "Failed, UDP port " + QString::number(syslogPort) + " probably busy"
+                  : "Recieving on UDP port " + QString::number(syslogPort));
+    if (busy)
+        QVERIFY(!label("syslogStatusLabel")->toolTip().isEmpty());
+    QCOMPARE(action("actionStartStop")->isChecked(), !busy);
 }
 
 void TestReceivers::syslogRebindsAfterStop()
@@ -279,20 +296,41 @@ void TestReceivers::syslogRebindsAfterStop()
 
 void TestReceivers::lossesShowInToolTips()
 {
-    // What the library counts as lost shows as soon as it tells; the status text stays.
+    // What the receivers count since their start shows as soon as it changes, and stays
+    // after a stop; the status text stays as it is.
     makeWindow();
+    NrvStatistics stats{};
+    stats.datagrams = 100; // before this start
+    stats.kernelDropped = 1;
+    NrvFake::setStatistics(stats);
     action("actionStartStop")->trigger();
     waitUntilReceiving();
-    NrvStatistics stats{};
-    stats.kernelDropped = 3;
+    stats.datagrams = 120;
+    stats.kernelDropped = 4;
     stats.overflowed = 2;
     stats.abandoned = 4;
     NrvFake::setStatistics(stats);
     QTRY_COMPARE(label("snmpStatusLabel")->toolTip(),
-                 "9 datagrams lost since the program started: 3 dropped by the system with the receive buffer full, "
-                 "2 beyond the memory bound, 4 left unhandled when a stop ran out of time.");
+                 "20 datagrams received since the receiver was started, 9 lost: 3 dropped by the system with the "
+                 "receive buffer full, 2 beyond the memory bound, 4 left unhandled when a stop ran out of time.");
     QCOMPARE(label("snmpStatusLabel")->text(), "Recieving on UDP port " + QString::number(snmpPort));
-    QCOMPARE(label("syslogStatusLabel")->toolTip(), QString());
+    QUdpSocket sender;
+    for (int i = 0; i < 2; ++i)
+        sender.writeDatagram("counted", QHostAddress::LocalHost, quint16(syslogPort));
+    const QString syslogCounts = "2 datagrams received since the receiver was started, none lost.";
+    QTRY_COMPARE(label("syslogStatusLabel")->toolTip(), syslogCounts);
+    const QString snmpCounts = label("snmpStatusLabel")->toolTip();
+    action("actionStartStop")->trigger();
+    QCOMPARE(label("syslogStatusLabel")->text(), "Disabled");
+    QCOMPARE(label("syslogStatusLabel")->toolTip(), syslogCounts);
+    QCOMPARE(label("snmpStatusLabel")->toolTip(), snmpCounts);
+    // The next start counts from 0 (the SNMP receiver may start again once its stop is done).
+    QTRY_VERIFY_WITH_TIMEOUT(action("actionStartStop")->isEnabled(), 5000);
+    action("actionStartStop")->trigger();
+    waitUntilReceiving();
+    const QString none = "0 datagrams received since the receiver was started, none lost.";
+    QCOMPARE(label("syslogStatusLabel")->toolTip(), none);
+    QCOMPARE(label("snmpStatusLabel")->toolTip(), none);
 
     // Reception that ends on its own says so, with the system's reason, instead of
     // "Recieving" while nothing more arrives.
@@ -339,6 +377,34 @@ void TestReceivers::syslogIntakeKeepsABurst()
     sender.join();
     QCOMPARE(quint64(received) + intake.kernelDropped(), quint64(sent));
     QVERIFY(received > sent / 2);
+}
+
+void TestReceivers::frozenSocketTakesNothingMore_data()
+{
+    QTest::addColumn<QHostAddress>("to");
+    QTest::newRow("IPv4 sender") << QHostAddress(QHostAddress::LocalHost);
+    QTest::newRow("IPv6 sender") << QHostAddress(QHostAddress::LocalHostIPv6);
+}
+
+void TestReceivers::frozenSocketTakesNothingMore()
+{
+    // What a stop builds on: the socket keeps what it holds and takes nothing more.
+    QFETCH(QHostAddress, to);
+    Platform::DatagramSocket socket;
+    QString error;
+    QVERIFY2(socket.bind(quint16(syslogPort), 1 << 20, &error), qPrintable(error));
+    QUdpSocket sender;
+    QCOMPARE(sender.writeDatagram("before", to, quint16(syslogPort)), 6);
+    QTest::qWait(20);
+    socket.freeze();
+    QCOMPARE(sender.writeDatagram("after", to, quint16(syslogPort)), 5);
+    QTest::qWait(20);
+    QByteArrayList got;
+    socket.receive([](void *list, const char *data,
+                      qsizetype size) { static_cast<QByteArrayList *>(list)->append(QByteArray(data, size)); },
+                   &got, false);
+    QCOMPARE(got, QByteArrayList{"before"});
+    QCOMPARE(socket.discardHeld(), quint64(0));
 }
 
 QTEST_MAIN(TestReceivers)

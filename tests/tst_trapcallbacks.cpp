@@ -1,3 +1,4 @@
+#include "nrvapi_fake.h"
 #include "trapcallbacks.h"
 #include "trapintake.h"
 
@@ -51,29 +52,42 @@ void TestTrapCallbacks::eachCallbackPostsItsKindFromAnotherThread_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("description");
+    // The library's full sender where the record's 16 bytes could not hold it.
+    QTest::addColumn<QString>("fullSender");
 
+    const QString ipv6 = "2001:db8:85a3::8a2e:370:7334";
     QTest::newRow("unknown") << 0 << 5 << "7"
-                             << "Unknown SNMP trap";
+                             << "Unknown SNMP trap"
+                             << "";
     QTest::newRow("alarm") << 1 << 2 << "0"
-                           << "Alarm SNMP trap";
+                           << "Alarm SNMP trap"
+                           << "";
     QTest::newRow("binary input") << 2 << 0 << "1"
-                                  << "Binary input change SNMP trap";
+                                  << "Binary input change SNMP trap"
+                                  << "";
     QTest::newRow("sensor") << 3 << 1 << "2"
-                            << "Sensor change SNMP trap";
+                            << "Sensor change SNMP trap"
+                            << "";
+    QTest::newRow("sensor, IPv6 sender") << 3 << 1 << "2"
+                                         << "Sensor change SNMP trap" << ipv6;
     QTest::newRow("startup") << 4 << 3 << "6"
-                             << "Startup SNMP trap";
-    QTest::newRow("linkup") << 5 << 4 << "5"
-                            << "Linkup SNMP trap";
+                             << "Startup SNMP trap"
+                             << "";
+    QTest::newRow("linkup, IPv6 sender") << 5 << 4 << "5"
+                                         << "Linkup SNMP trap" << ipv6;
 }
 
 void TestTrapCallbacks::eachCallbackPostsItsKindFromAnotherThread()
 {
     QFETCH(int, which);
+    QFETCH(QString, fullSender);
+    const QByteArray full = fullSender.toLatin1();
+    NrvFake::setCallbackSender(full.isEmpty() ? nullptr : full.constData());
     const auto unknown = recordFrom<UnknownTrapRecord>("10.0.0.1 IF-MIB::linkDown");
     const auto alarm = recordFrom<AlarmTrapRecord>("10.0.0.2");
     const auto input = recordFrom<BinaryInputTrapRecord>("10.0.0.3");
-    const auto sensor = recordFrom<SensorTrapRecord>("10.0.0.4");
-    const auto shortRecord = recordFrom<ShortTrapRecord>("10.0.0.5");
+    const auto sensor = recordFrom<SensorTrapRecord>(full.isEmpty() ? "10.0.0.4" : "");
+    const auto shortRecord = recordFrom<ShortTrapRecord>(full.isEmpty() ? "10.0.0.5" : "");
 
     std::thread library([&] {
         switch (which) {
@@ -86,6 +100,7 @@ void TestTrapCallbacks::eachCallbackPostsItsKindFromAnotherThread()
         }
     });
     library.join();
+    NrvFake::setCallbackSender(nullptr);
     const std::vector<TTrapIntake::Trap> traps = trapIntake().take(10);
     QCOMPARE(traps.size(), size_t(1));
     const TTrapIntake::Trap &trap = traps.front();
@@ -93,7 +108,8 @@ void TestTrapCallbacks::eachCallbackPostsItsKindFromAnotherThread()
     QTEST(eventColumn(trap.text, 8), "code");
     QTEST(eventColumn(trap.text, 14), "description");
     QCOMPARE(trap.text.count(';'), 11);
-    QVERIFY2(eventColumn(trap.text, 11).startsWith("10.0.0."), qPrintable(trap.text));
+    QVERIFY2(full.isEmpty() ? eventColumn(trap.text, 11).startsWith("10.0.0.") : eventColumn(trap.text, 11) == full,
+             qPrintable(trap.text));
     QVERIFY(qAbs(trap.msecsSinceEpoch - QDateTime::currentMSecsSinceEpoch()) < 60000);
 }
 

@@ -16,6 +16,7 @@ struct State {
     NrvStatistics statistics{};
     std::string failure;
     NrvStateCallback stateCallback = nullptr;
+    const char *callbackSender = nullptr;
 };
 
 State &state()
@@ -46,6 +47,12 @@ void reset()
     s.shutdownHook = nullptr;
     s.statistics = NrvStatistics{};
     s.failure.clear();
+    s.callbackSender = nullptr;
+}
+
+void setCallbackSender(const char *sender)
+{
+    state().callbackSender = sender;
 }
 
 void setStartResult(int result, const std::string &error)
@@ -187,6 +194,11 @@ const char *nrvLastError(void)
     if (!state().failure.empty())
         return state().failure.c_str();
     return state().startResult == -1 ? state().startError.c_str() : "";
+}
+
+const char *nrvCallbackSender(void)
+{
+    return state().callbackSender;
 }
 
 int nrvSetStateCallback(NrvStateCallback callback)

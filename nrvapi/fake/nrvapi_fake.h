@@ -32,6 +32,8 @@ void setStatistics(const NrvStatistics &stats);
 // Reception ends on an error: nrvStatus() returns -1 and nrvLastError() says why until the
 // next start; tells the state callback.
 void failReception(const std::string &why);
+// What nrvCallbackSender returns (null after reset(), as outside a callback).
+void setCallbackSender(const char *sender);
 // Runs inside nrvShutdown, so a test can look at the world as the library sees it then.
 void setShutdownHook(std::function<void()> hook);
 

@@ -3,7 +3,8 @@
 //
 //   ventrix-traps --port 16200 [--mibs DIR] [--address 0.0.0.0] [--count N]
 //
-// Texts are printed in double quotes with '"', '\' and control bytes escaped.
+// Texts are printed in double quotes with '"', '\' and control bytes escaped. The
+// sender is printed in full, also an IPv6 address too long for a 16-byte field.
 #include "nrvapi.h"
 
 #include <signal.h>
@@ -68,7 +69,7 @@ void onBinaryInput(const BinaryInputTrapRecord *r)
 {
     std::printf("binary-input sender=%s mac=%s device=%s uptime=%" PRIu32 " channel=%" PRIu32
                 " channelName=%s inputValue=%s channelState=%s\n",
-                quoted(r->sender).c_str(), quoted(r->mac).c_str(), quoted(r->deviceName).c_str(), r->uptime,
+                quoted(nrvCallbackSender()).c_str(), quoted(r->mac).c_str(), quoted(r->deviceName).c_str(), r->uptime,
                 r->channelIndex, quoted(r->channelName).c_str(), quoted(r->inputValue).c_str(),
                 quoted(r->channelState).c_str());
     printed();
@@ -78,7 +79,7 @@ void onSensor(const SensorTrapRecord *r)
 {
     std::printf("sensor sender=%s mac=%s device=%s uptime=%" PRIu32 " channel=%" PRIu32 " value=%" PRId32
                 " channelName=%s channelState=%s unit=%s\n",
-                quoted(r->sender).c_str(), quoted(r->mac).c_str(), quoted(r->deviceName).c_str(), r->uptime,
+                quoted(nrvCallbackSender()).c_str(), quoted(r->mac).c_str(), quoted(r->deviceName).c_str(), r->uptime,
                 r->channelIndex, r->value, quoted(r->channelName).c_str(), quoted(r->channelState).c_str(),
                 quoted(r->unit).c_str());
     printed();
@@ -86,13 +87,13 @@ void onSensor(const SensorTrapRecord *r)
 
 void onStartup(const ShortTrapRecord *r)
 {
-    std::printf("startup sender=%s uptime=%" PRIu32 "\n", quoted(r->sender).c_str(), r->uptime);
+    std::printf("startup sender=%s uptime=%" PRIu32 "\n", quoted(nrvCallbackSender()).c_str(), r->uptime);
     printed();
 }
 
 void onLinkup(const ShortTrapRecord *r)
 {
-    std::printf("linkup sender=%s uptime=%" PRIu32 "\n", quoted(r->sender).c_str(), r->uptime);
+    std::printf("linkup sender=%s uptime=%" PRIu32 "\n", quoted(nrvCallbackSender()).c_str(), r->uptime);
     printed();
 }
 
