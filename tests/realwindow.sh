@@ -119,8 +119,7 @@ wait_for 10 icon_embedded || fail "the tray icon was not embedded"
 read -r icon_x icon_y < <(tray_icon_center)
 
 step "events arrive and raise a balloon"
-# Traps that arrive before the receiver has confirmed its start wait for it: a bound
-# port is enough.
+# Traps that come before the receiver has confirmed its start wait: a bound port is enough.
 bound() { ss -Hlun "sport = :$1" | grep -q .; }
 wait_for 5 bound "$snmp_port" && wait_for 5 bound "$syslog_port" || fail "the receivers did not bind their ports"
 dev=1.3.6.1.4.1.32473.1
