@@ -6,9 +6,8 @@
 #include <algorithm>
 
 // The output step in frames, without a window: what the view, the balloon and the log
-// file are handed, and when. The bounds are the figures users are promised, written out:
-// 25 frames a second at most, the view twice a second while it scrolls, four balloons a
-// second at most.
+// file are handed, and when, held to the figures users are promised (25 frames a second
+// at most, the view twice a second while it scrolls, four balloons a second at most).
 
 class TestEventOutput : public QObject
 {

@@ -189,7 +189,6 @@ void TestHostile::hostileDatagrams()
     QCOMPARE(socketQueue(program->snmpPort).second, 0);
 
     sendValidAndCheck("after");
-    QVERIFY(program->running());
     peak = qMax(peak, statusField(program->pid(), "VmRSS"));
     const qint64 lines = countInLogs(program->dataDir, "\r\n") - linesBefore;
     // Beyond the caches of the allocators (64 MiB) and the view's lines (text and layout,
@@ -254,7 +253,6 @@ void TestHostile::brokenMibFolder()
     QTRY_VERIFY(readAll(program->logFile()).contains("HUGE-MIB::hugeNote19999"));
     // Whatever became of the rest, reception goes on.
     sendValidAndCheck("mibs");
-    QVERIFY(program->running());
 }
 
 QTEST_GUILESS_MAIN(TestHostile)
