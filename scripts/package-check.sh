@@ -6,6 +6,8 @@
 # syslog message and one trap, finds both lines in the log file; then takes the port
 # grants through their lifecycle (narrowed, upgraded, removed, reinstalled, a missing
 # folder, a dangling symlink) and purges the package.
+# Exits with 77 when it may not install it (not root, or a ventrix package is installed):
+# skipped, not passed.
 #   scripts/package-check.sh [DEB]     (default: builds it with scripts/package.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,11 +42,11 @@ grep -qx 'ExecStart=/usr/bin/ventrix -platform offscreen' "$work/tree/usr/lib/sy
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "package check: linted; installing, running and purging it needs root: skipped"
-    exit 0
+    exit 77
 fi
 if dpkg-query -W -f='${Status}' ventrix 2>/dev/null | grep -q installed; then
     echo "package check: a ventrix package is installed on this machine; left alone: skipped"
-    exit 0
+    exit 77
 fi
 [ ! -e "$byport/162" ] && [ ! -e "$byport/!514" ] && [ ! -L "$byport/!514" ] ||
     fail "port files for 162 or 514 exist already in $byport: not ours to take through the lifecycle"

@@ -10,7 +10,8 @@ scripts/format.sh --check
 
 if [ "$(id -u)" -ne 0 ]; then
     scripts/suites.sh
-    exec scripts/package-check.sh build/package/ventrix_*.deb
+    scripts/package-check.sh build/package/ventrix_*.deb || [ $? -eq 77 ] # installing it needs root
+    exit
 fi
 
 as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
@@ -28,7 +29,8 @@ chown -R nobody:nogroup build
 "${as_nobody[@]}" env -u XDG_RUNTIME_DIR HOME="$PWD/build/home" SNMP_PERSISTENT_DIR="$PWD/build/home/snmp" \
     scripts/suites.sh
 
-# Mounting a small tmpfs as the data folder, and files of another account, need root.
+# Mounting a small tmpfs as the data folder, and files of another account, need root
+# (a case that skips here ends the run: scripts/testenv.sh exits with 77).
 home=$(mktemp -d)
 QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 scripts/testenv.sh "$home/home" build/test/bin/tst_faults fullDisk
 QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 scripts/testenv.sh "$home/home" build/test/bin/tst_logwriter hostileDataFolder

@@ -178,6 +178,13 @@ public:
         }
     }
     void stop() { kill(); }
+    // Ends it as the end of a session does; true when it then exited by itself, with 0.
+    bool terminate()
+    {
+        process.terminate();
+        return process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
 
     void sendSyslog(const QByteArray &datagram) const
     {

@@ -10,3 +10,4 @@ add_qt_test(tst_hostile
 target_compile_definitions(tst_hostile PRIVATE EVENTLOG_HELPER="$<TARGET_FILE:eventlog_helper>")
 add_dependencies(tst_hostile ventrix nrvapi)
 set_property(TEST tst_hostile APPEND PROPERTY ENVIRONMENT VENTRIX_HOSTILE_COUNT=${VENTRIX_HOSTILE_COUNT})
+set_tests_properties(tst_hostile PROPERTIES RUN_SERIAL TRUE) # a flood: alone, not beside timed suites

@@ -119,14 +119,16 @@ wait_for 10 icon_embedded || fail "the tray icon was not embedded"
 read -r icon_x icon_y < <(tray_icon_center)
 
 step "events arrive and raise a balloon"
+# Traps that come before the receiver has confirmed its start wait: a bound port is enough.
+bound() { ss -Hlun "sport = :$1" | grep -q .; }
+wait_for 5 bound "$snmp_port" && wait_for 5 bound "$syslog_port" || fail "the receivers did not bind their ports"
 dev=1.3.6.1.4.1.32473.1
-trap() { snmptrap -m '' -M /nonexistent -v 2c -c public "127.0.0.1:$snmp_port" 4242 "$@" >/dev/null 2>&1 || true; }
-sleep 0.5
-trap $dev.0.2 $dev.1.1.0 s pump-7 $dev.1.2.0 x 001122AABBCC $dev.1.3.0 u 2 $dev.1.4.0 s "Water temperature" \
+send_trap() { snmptrap -m '' -M /nonexistent -v 2c -c public "127.0.0.1:$snmp_port" 4242 "$@"; }
+send_trap $dev.0.2 $dev.1.1.0 s pump-7 $dev.1.2.0 x 001122AABBCC $dev.1.3.0 u 2 $dev.1.4.0 s "Water temperature" \
     $dev.1.7.0 i 235 $dev.1.8.0 s C $dev.1.6.0 s normal
-trap $dev.0.1 $dev.1.1.0 s pump-7 $dev.1.2.0 x 001122AABBCC $dev.1.3.0 u 1 $dev.1.4.0 s Door \
+send_trap $dev.0.1 $dev.1.1.0 s pump-7 $dev.1.2.0 x 001122AABBCC $dev.1.3.0 u 1 $dev.1.4.0 s Door \
     $dev.1.5.0 s open $dev.1.6.0 s alarm
-trap $dev.0.3 $dev.1.1.0 s pump-7 $dev.1.2.0 x 001122AABBCC $dev.1.3.0 u 1 $dev.1.9.0 s inputStateAlarm \
+send_trap $dev.0.3 $dev.1.1.0 s pump-7 $dev.1.2.0 x 001122AABBCC $dev.1.3.0 u 1 $dev.1.9.0 s inputStateAlarm \
     $dev.1.10.0 i 3 $dev.1.11.0 u 17
 for _ in 1 2 3; do
     printf '<13>Dec  8 10:00:00 pump-7 door: opened' >/dev/udp/127.0.0.1/"$syslog_port"
@@ -135,7 +137,10 @@ done
 balloon() { xwininfo -root -tree | grep -q '"Syslog message recieved"' || \
     [ "$(xdotool search --onlyvisible --class ventrix 2>/dev/null | wc -l)" -gt 2 ]; }
 wait_for 5 balloon || fail "no balloon appeared"
-wait_for 5 grep -q 'door: opened' "$work/home/data/log.txt" || fail "the event is not in the log file"
+log=$work/home/data/log.txt
+wait_for 5 grep -q 'door: opened' "$log" || fail "the syslog message is not in the log file"
+traps_logged() { [ "$(grep -c ';4242;.*SNMP trap' "$log")" -eq 3 ]; }
+wait_for 5 traps_logged || fail "the three traps are not in the log file: $(cat "$log")"
 snap() { import -window root "$shots/$1.png" && convert "$shots/$1.png" -fuzz 2% -trim +repage "$shots/$1.png"; }
 snap main-window
 
@@ -219,18 +224,24 @@ step "the settings dialog"
 xdotool mousemove "$icon_x" "$icon_y" click 1
 wait_for 3 mapped "$window" || fail "the window did not come back"
 focus "$window"
+menu_open() { # a window of the program straight on the root window, and no tool tip
+    for w in $(xwininfo -root -children | awk '/\("ventrix"/ {print $1}'); do
+        mapped "$w" && ! xprop -id "$w" _NET_WM_WINDOW_TYPE | grep -q TOOLTIP && return 0
+    done
+    return 1
+}
 xdotool key alt+f
-sleep 0.3
+wait_for 3 menu_open || fail "alt+f did not open the File menu"
 xdotool key s
-timeout 5 xdotool search --sync --name '^Settings$' >/dev/null || fail "no settings dialog"
-sleep 0.3
+dialog=$(timeout 5 xdotool search --sync --name '^Settings$') || fail "no settings dialog"
+focus "$dialog"
 snap settings
 xdotool key Escape
-sleep 0.3
+wait_for 3 bash -c "! xdotool search --onlyvisible --name '^Settings\$'" || fail "Escape did not close the settings"
 
 step "Exit in the tray menu ends the program without a question"
 xdotool mousemove "$icon_x" "$icon_y" click 3
-sleep 0.5
+wait_for 3 menu_open || fail "no tray menu"
 snap tray-menu
 xdotool key e
 wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not end"
@@ -242,7 +253,6 @@ kill "$trayer_pid"
 wait "$trayer_pid" 2>/dev/null || true
 start_program
 wait_for 5 mapped "$window" || fail "the window did not appear"
-sleep 0.5
 xdotool windowminimize "$window"
 iconified() { xprop -id "$1" WM_STATE | grep -q 'Iconic'; }
 wait_for 3 iconified "$window" || fail "the window was not minimised"

@@ -138,13 +138,6 @@ void TestCommands::viewKeepsEveryLineInOrder()
         QVERIFY(view->document()->findBlockByNumber(i).text().contains(QString(";d%1;").arg(i)));
     QVERIFY(view->document()->findBlockByNumber(500).text().endsWith(";two"));
     QCOMPARE(view->document()->findBlockByNumber(501).text(), "parts");
-
-    // Cleared before pending lines were shown: they do not come back.
-    QMetaObject::invokeMethod(window.get(), "onSnmp", Q_ARG(QString, "late;;;;;6;;;10.0.0.1;1;;Startup SNMP trap"),
-                              Q_ARG(int, 3));
-    action("actionClear")->trigger();
-    QTest::qWait(50);
-    QCOMPARE(view->toPlainText(), QString());
 }
 
 void TestCommands::about()

@@ -316,9 +316,12 @@ void TestEndToEnd::endOfTheProgram()
     const int before = logLines().size();
     const int count = 3000;
     snmptrap({"-v", "2c", "-c", "public", "127.0.0.1:" + QString::number(snmpPort), "777", "1.3.6.1.6.3.1.1.5.1"});
+    const qint64 droppedBefore = socketQueue(syslogPort).second;
     QUdpSocket socket;
     for (int i = 0; i < count; ++i)
         socket.writeDatagram("term-" + QByteArray::number(i), QHostAddress::LocalHost, quint16(syslogPort));
+    // What the kernel dropped with the socket's buffer full never reached the program.
+    const qint64 dropped = socketQueue(syslogPort).second - droppedBefore;
     // A flood that does not end with the program: the end is bounded all the same.
     std::atomic<bool> flooding{true};
     std::thread flood([&flooding, port = syslogPort] {
@@ -359,7 +362,10 @@ void TestEndToEnd::endOfTheProgram()
     QStringList sent{"trap"};
     for (int i = 0; i < count; ++i)
         sent << "term-" + QString::number(i);
-    QCOMPARE(got, sent);
+    if (dropped == 0)
+        QCOMPARE(got, sent);
+    else // the kernel's drops, told apart from a loss at the end
+        QCOMPARE(got.size(), sent.size() - dropped);
 
     if (checkMarker) {
         QTRY_VERIFY(Platform::instanceMarkerExists(Marker));

@@ -6,7 +6,8 @@
 #include <algorithm>
 
 // The output step in frames, without a window: what the view, the balloon and the log
-// file are handed, and when.
+// file are handed, and when, held to the figures users are promised (25 frames a second
+// at most, the view twice a second while it scrolls, four balloons a second at most).
 
 class TestEventOutput : public QObject
 {
@@ -14,7 +15,7 @@ class TestEventOutput : public QObject
 
 private slots:
     void init();
-    void cleanup() { QVERIFY2(early.isEmpty(), qPrintable("balloons before their lines: " + early.join(' '))); }
+    void cleanup() { QVERIFY2(early.isEmpty(), qPrintable("balloons too early: " + early.join(' '))); }
 
     void burstInOrderAcrossFrames();
     void balloonsAtMostFourASecond();
@@ -29,6 +30,7 @@ private:
     QList<qint64> frameTimes;
     QList<qint64> viewTimes;
     qint64 frameStart = 0;
+    qint64 balloonAt = 0;
     QElapsedTimer clock;
 };
 
@@ -41,6 +43,7 @@ void TestEventOutput::init()
     frameTimes.clear();
     viewTimes.clear();
     clock.start();
+    balloonAt = -250;
     TEventOutput::Sinks sinks;
     // A frame's time is when it began: storing comes after the frame's own work, which
     // under load takes long enough to shift the distance between frames.
@@ -58,10 +61,13 @@ void TestEventOutput::init()
     };
     sinks.balloon = [this](const QString &title, const QString &line) {
         balloons << title + "|" + line;
-        // A balloon comes with its line's frame or after it, never before.
+        // A balloon comes with its line's frame or after it, never before, and a quarter
+        // of a second after the one before at the soonest.
         if (std::none_of(storeFrames.cbegin(), storeFrames.cend(),
-                         [&](const QStringList &f) { return f.contains(line); }))
+                         [&](const QStringList &f) { return f.contains(line); }) ||
+            clock.elapsed() - balloonAt < 248)
             early << line;
+        balloonAt = clock.elapsed();
     };
     output = std::make_unique<TEventOutput>(std::move(sinks));
 }
@@ -90,7 +96,7 @@ void TestEventOutput::burstInOrderAcrossFrames()
         QVERIFY(storeFrames[i].size() <= TEventOutput::FrameLines);
         // Frames keep their distance (a coarse timer may fire a millisecond early).
         if (i > 1)
-            QVERIFY2(frameTimes[i] - frameTimes[i - 1] >= TEventOutput::BurstFrameMs - 2,
+            QVERIFY2(frameTimes[i] - frameTimes[i - 1] >= 40 - 2,
                      qPrintable(QString::number(frameTimes[i] - frameTimes[i - 1])));
         stored += storeFrames[i];
     }
@@ -101,18 +107,18 @@ void TestEventOutput::burstInOrderAcrossFrames()
     for (int i = 1; i < viewFrames.size(); ++i)
         shown += viewFrames[i];
     QCOMPARE(shown, sent);
-    QVERIFY(viewTimes[4] - viewTimes[3] >= TEventOutput::StreamFrameMs - 2);
+    QVERIFY(viewTimes[4] - viewTimes[3] >= 500 - 2);
     QTRY_COMPARE(balloons, (QStringList{"t|5", "t|" + QString::number(lastBalloon)}));
 
     // After a page or more, the view rests: a line that follows is stored with its own
-    // frame, but shown only StreamFrameMs after the view's last append.
+    // frame, but shown only half a second after the view's last append.
     output->add("t", "after", false);
     QTRY_COMPARE(storeFrames.last(), QStringList{"after"});
     QVERIFY(output->viewWaiting());
     QTRY_COMPARE(viewFrames.last(), QStringList{"after"});
     QVERIFY(!output->viewWaiting());
-    QVERIFY(viewTimes.last() - viewTimes[viewTimes.size() - 2] >= TEventOutput::StreamFrameMs - 2);
-    QVERIFY(viewTimes.last() - frameTimes.last() > TEventOutput::StreamFrameMs / 2);
+    QVERIFY(viewTimes.last() - viewTimes[viewTimes.size() - 2] >= 500 - 2);
+    QVERIFY(viewTimes.last() - frameTimes.last() > 250);
     // A burst after a trickle goes out at once, and the view takes a full frame at once.
     QTest::qWait(TEventOutput::FrameMs + 10);
     output->add("t", "trickle", false);
@@ -120,39 +126,34 @@ void TestEventOutput::burstInOrderAcrossFrames()
     for (int i = 0; i < TEventOutput::FrameLines; ++i)
         output->add("t", "burst", false);
     QTRY_VERIFY(output->isEmpty());
-    QVERIFY(frameTimes.last() - frameTimes[frameTimes.size() - 2] < TEventOutput::FrameMs / 2);
+    QVERIFY(frameTimes.last() - frameTimes[frameTimes.size() - 2] < 100);
     QTRY_COMPARE(viewFrames.last().size(), TEventOutput::FrameLines);
 }
 
 void TestEventOutput::balloonsAtMostFourASecond()
 {
     // Far enough apart, every event has a balloon of its own.
-    for (const char *line : {"a", "b"}) {
-        output->add("title", line, true);
-        QTest::qWait(TEventOutput::BalloonMs + 50);
-    }
-    QCOMPARE(balloons, (QStringList{"title|a", "title|b"}));
+    output->add("title", "a", true);
+    QTRY_COMPARE(balloons, QStringList{"title|a"});
+    QTest::qWait(300);
+    output->add("title", "b", true);
+    QTRY_COMPARE(balloons, (QStringList{"title|a", "title|b"}));
 
     // Close together, only the newest line that asked for one, with its own title.
     balloons.clear();
     output->add("first", "c", true);
     output->add("second", "d", true);
     output->add("quiet", "e", false);
-    QTest::qWait(TEventOutput::BalloonMs + 50);
-    QCOMPARE(balloons, (QStringList{"second|d"}));
-    // At most one a BalloonMs while they come, and the newest once they stop (a loaded
-    // machine stretches the half second the events take).
+    QTRY_COMPARE(balloons, QStringList{"second|d"});
+    // While they come, a quarter of a second apart (checked as they are shown), and the
+    // newest once they stop.
     balloons.clear();
-    QElapsedTimer burst;
-    burst.start();
     for (int i = 0; i < 50; ++i) {
         output->add("burst", QString::number(i), true);
         QTest::qWait(10);
     }
-    const qint64 burstMs = burst.elapsed();
     QTRY_VERIFY(!balloons.isEmpty() && balloons.last() == "burst|49");
-    QVERIFY2(balloons.size() >= 2 && balloons.size() <= 2 + burstMs / TEventOutput::BalloonMs,
-             qPrintable(balloons.join(' ')));
+    QVERIFY2(balloons.size() >= 2, qPrintable(balloons.join(' ')));
 }
 
 void TestEventOutput::clearedViewAndTheEnd()
@@ -172,7 +173,7 @@ void TestEventOutput::clearedViewAndTheEnd()
     output->storeAll();
     QCOMPARE(storeFrames.last(), (QStringList{"x", "y"}));
     QCOMPARE(viewFrames.size(), 1);
-    QTest::qWait(TEventOutput::BalloonMs + 50);
+    QTest::qWait(300);
     QVERIFY(balloons.isEmpty());
 }
 

@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr qint64 FiveMiB = 5 * 1024 * 1024; // past it the log file is moved aside
+
 QByteArray contents(const QString &path)
 {
     QFile file(path);
@@ -207,16 +209,16 @@ void TestLogWriter::rotationThreshold()
     const QString rotated = settings.DataDir + "/log_240131_235907.txt";
     QFile log(logPath());
     QVERIFY(log.open(QIODevice::WriteOnly));
-    QVERIFY(log.resize(RotateThreshold));
+    QVERIFY(log.resize(FiveMiB));
     log.close();
 
     rotateLogFile(settings, now);
     QVERIFY(!QFile::exists(rotated));
     QVERIFY(write("x"));
-    QCOMPARE(QFileInfo(logPath()).size(), RotateThreshold + 3);
+    QCOMPARE(QFileInfo(logPath()).size(), FiveMiB + 3);
 
     rotateLogFile(settings, now);
-    QCOMPARE(QFileInfo(rotated).size(), RotateThreshold + 3);
+    QCOMPARE(QFileInfo(rotated).size(), FiveMiB + 3);
     QVERIFY(!QFile::exists(logPath()));
     QVERIFY(write("y"));
     QCOMPARE(contents(logPath()), QByteArray("y\r\n"));
@@ -249,11 +251,11 @@ void TestLogWriter::rotatedName()
     QVERIFY(QDir().mkpath(QFileInfo(logPath()).absolutePath()));
     QFile log(logPath());
     QVERIFY(log.open(QIODevice::WriteOnly));
-    QVERIFY(log.resize(RotateThreshold + 1));
+    QVERIFY(log.resize(FiveMiB + 1));
     log.close();
     rotateLogFile(settings, now);
     QVERIFY(!QFile::exists(logPath()));
-    QCOMPARE(QFileInfo(settings.DataDir + "/" + rotated).size(), RotateThreshold + 1);
+    QCOMPARE(QFileInfo(settings.DataDir + "/" + rotated).size(), FiveMiB + 1);
 }
 
 void TestLogWriter::rotationCollision()
@@ -263,16 +265,16 @@ void TestLogWriter::rotationCollision()
     putFile(rotatedLogPath(settings, now), "earlier rotation\r\n");
     QFile log(logPath());
     QVERIFY(log.open(QIODevice::WriteOnly));
-    QVERIFY(log.resize(RotateThreshold + 1));
+    QVERIFY(log.resize(FiveMiB + 1));
     log.close();
 
     rotateLogFile(settings, now);
     QVERIFY(write("goes on"));
-    QCOMPARE(QFileInfo(logPath()).size(), RotateThreshold + 1 + 9);
+    QCOMPARE(QFileInfo(logPath()).size(), FiveMiB + 1 + 9);
     QCOMPARE(contents(rotatedLogPath(settings, now)), QByteArray("earlier rotation\r\n"));
 
     rotateLogFile(settings, now.addSecs(1));
-    QCOMPARE(QFileInfo(rotatedLogPath(settings, now.addSecs(1))).size(), RotateThreshold + 1 + 9);
+    QCOMPARE(QFileInfo(rotatedLogPath(settings, now.addSecs(1))).size(), FiveMiB + 1 + 9);
 }
 
 void TestLogWriter::rotationWaitsForTheLock()
@@ -282,19 +284,19 @@ void TestLogWriter::rotationWaitsForTheLock()
     const QDateTime now(QDate(2024, 1, 31), QTime(23, 59, 7));
     QFile log(logPath());
     QVERIFY(log.open(QIODevice::WriteOnly));
-    QVERIFY(log.resize(RotateThreshold + 1));
+    QVERIFY(log.resize(FiveMiB + 1));
     log.close();
     Holder holder;
     QVERIFY(holder.start("ofd-wr", logPath()));
     rotateLogFile(settings, now);
     QVERIFY(!writer.write(settings, QByteArrayList{"a", "b"}));
     QVERIFY(!QFile::exists(rotatedLogPath(settings, now)));
-    QCOMPARE(QFileInfo(logPath()).size(), RotateThreshold + 1);
+    QCOMPARE(QFileInfo(logPath()).size(), FiveMiB + 1);
 
     holder.release();
     rotateLogFile(settings, now);
     QVERIFY(write("c"));
-    QCOMPARE(QFileInfo(rotatedLogPath(settings, now)).size(), RotateThreshold + 1);
+    QCOMPARE(QFileInfo(rotatedLogPath(settings, now)).size(), FiveMiB + 1);
     QCOMPARE(contents(logPath()), QByteArray("a\r\nb\r\nc\r\n"));
 }
 
@@ -315,7 +317,7 @@ void TestLogWriter::rotationSplitsAFrame()
 
     // 600 bytes below the threshold, five lines of 430 bytes: the second passes it, and
     // the third is the first to find the file over it.
-    const QByteArray before = QByteArray(5 * 1024 * 1024 - 600 - 2, '.') + "\r\n";
+    const QByteArray before = QByteArray(FiveMiB - 600 - 2, '.') + "\r\n";
     QByteArrayList lines;
     QByteArray all;
     for (char c = 'a'; c <= 'e'; ++c) {

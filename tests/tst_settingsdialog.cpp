@@ -75,8 +75,6 @@ private slots:
     void formStructure();
     void retranslateOnLanguageChange();
 
-    void inputMask_data();
-    void inputMask();
     void roundTrip_data();
     void roundTrip();
     void eachFlagHasItsWidget_data();
@@ -236,40 +234,6 @@ void TestSettingsDialog::retranslateOnLanguageChange()
     QApplication::sendEvent(&dialog, &change);
     QCOMPARE(label->text(), QString("SNMP Port:"));
     QCOMPARE(port->inputMask(), QString("99999"));
-    port->setText("12");
-    QCOMPARE(port->displayText(), QString("12   ")); // the blank is a space
-}
-
-void TestSettingsDialog::inputMask_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("text");
-
-    for (const char *field : {"lineEditSnmp", "lineEditSyslog"}) {
-        auto row = [field](const char *tag, const char *typed, const char *text) {
-            QTest::addRow("%s %s", field, tag) << field << typed << text;
-        };
-        row("digits", "162", "162");
-        row("letters", "abc", "");
-        row("mixed", "1a6-2", "162");
-        row("sixth digit", "123456", "12345");
-        row("blank", " 5", "5");
-    }
-}
-
-void TestSettingsDialog::inputMask()
-{
-    QFETCH(QString, field);
-    QFETCH(QString, typed);
-    QFETCH(QString, text);
-
-    TSettingsDialog dialog;
-    auto *edit = dialog.findChild<QLineEdit *>(field);
-    edit->clear();
-    edit->setCursorPosition(0);
-    QTest::keyClicks(edit, typed);
-    QCOMPARE(edit->text(), text);
 }
 
 void TestSettingsDialog::roundTrip_data()
