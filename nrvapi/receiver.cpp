@@ -465,17 +465,7 @@ void Receiver::read(Context &context)
     int count;
     while ((count = readBatch(context)) > 0 && Clock::now() < context.stopReadingBy) {
     }
-    std::uint64_t left = 0;
-    unsigned char byte;
-    mmsghdr messages[kBatch] = {};
-    iovec vectors[kBatch];
-    for (unsigned i = 0; i < kBatch; ++i) {
-        vectors[i] = {&byte, 1};
-        messages[i].msg_hdr.msg_iov = &vectors[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-    }
-    while (left < 1000000 && (count = recvmmsg(context.socket, messages, kBatch, MSG_DONTWAIT, nullptr)) > 0)
-        left += static_cast<std::uint64_t>(count);
+    const std::uint64_t left = Platform::Udp::discardHeld(context.socket);
     m_abandoned.fetch_add(left);
     if (countKernelDrops(context) || left)
         notifyState();

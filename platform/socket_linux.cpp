@@ -114,20 +114,7 @@ quint64 DatagramSocket::discardHeld()
 {
     if (handle == -1)
         return 0;
-    quint64 discarded = 0;
-    char byte;
-    mmsghdr messages[Batch] = {};
-    iovec vectors[Batch];
-    for (int i = 0; i < Batch; ++i) {
-        vectors[i] = {&byte, 1};
-        messages[i].msg_hdr.msg_iov = &vectors[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-    }
-    // A frozen socket holds what its buffer held; the bound is for one that could not be
-    // frozen while a flood goes on.
-    int count;
-    while (discarded < 1000000 && (count = ::recvmmsg(int(handle), messages, Batch, MSG_DONTWAIT, nullptr)) > 0)
-        discarded += quint64(count);
+    const quint64 discarded = Udp::discardHeld(int(handle));
     countDrops();
     return discarded;
 }

@@ -89,4 +89,25 @@ inline void freeze(int fd)
     }
 }
 
+// Reads and discards what the socket still holds: how many datagrams that was. A frozen
+// socket holds what its buffer held; the bound is for one that could not be frozen while a
+// flood goes on.
+inline std::uint64_t discardHeld(int fd)
+{
+    constexpr unsigned batch = 64;
+    char byte;
+    mmsghdr messages[batch] = {};
+    iovec vectors[batch];
+    for (unsigned i = 0; i < batch; ++i) {
+        vectors[i] = {&byte, 1};
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    std::uint64_t discarded = 0;
+    int count;
+    while (fd >= 0 && discarded < 1000000 && (count = ::recvmmsg(fd, messages, batch, MSG_DONTWAIT, nullptr)) > 0)
+        discarded += std::uint64_t(count);
+    return discarded;
+}
+
 } // namespace Platform::Udp
