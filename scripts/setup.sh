@@ -10,7 +10,7 @@ case "${1:-}" in --package | --test) packages+=(dpkg-dev) ;; esac
 if [ "${1:-}" = "--test" ]; then
     # Real clients (snmptrap, snmpinform, logger), a display with a tray host and a
     # window manager for the real-window checks, and clang for the fuzzer.
-    packages+=(snmp bsdutils util-linux xvfb xauth trayer openbox x11-utils xdotool imagemagick
+    packages+=(snmp bsdutils util-linux xvfb xauth trayer openbox x11-utils xdotool xclip imagemagick
         dbus clang libclang-rt-14-dev clang-format python3 procps mount bc)
     # A Wayland session for the same checks: a compositor with XWayland, Qt's Wayland
     # platform, and D-Bus for python for a stand-in tray host.

@@ -145,35 +145,6 @@ snap() { import -window root "$shots/$1.png" && convert "$shots/$1.png" -fuzz 2%
 snap main-window
 
 step "Ctrl+F finds text in the view; Escape leaves the match selected for Ctrl+C"
-# What the CLIPBOARD selection holds, asked of its owner over Xlib (no xclip needed).
-read -r -d '' clipboard_reader <<'PY' || true
-import ctypes, ctypes.util, sys
-x = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11"))
-P, U, L = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long
-x.XOpenDisplay.restype = P
-x.XDefaultRootWindow.restype = U
-x.XCreateSimpleWindow.restype = U
-x.XInternAtom.restype = U
-x.XDefaultRootWindow.argtypes = [P]
-x.XCreateSimpleWindow.argtypes = [P, U] + [ctypes.c_int] * 2 + [ctypes.c_uint] * 3 + [U] * 2
-x.XInternAtom.argtypes = [P, ctypes.c_char_p, ctypes.c_int]
-x.XConvertSelection.argtypes = [P, U, U, U, U, U]
-x.XNextEvent.argtypes = [P, P]
-x.XGetWindowProperty.argtypes = [P, U, U, L, L, ctypes.c_int, U, P, P, P, P, P]
-d = x.XOpenDisplay(None)
-w = x.XCreateSimpleWindow(d, x.XDefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0)
-atom = lambda name: x.XInternAtom(d, name, 0)
-x.XConvertSelection(d, atom(b"CLIPBOARD"), atom(b"UTF8_STRING"), atom(b"VENTRIX_CLIP"), w, 0)
-event = (L * 24)()
-while True:
-    x.XNextEvent(d, event)
-    if ctypes.cast(event, ctypes.POINTER(ctypes.c_int))[0] == 31:  # SelectionNotify
-        break
-kind, fmt, n, after, data = U(), ctypes.c_int(), U(), U(), ctypes.c_char_p()
-x.XGetWindowProperty(d, w, atom(b"VENTRIX_CLIP"), 0, 1 << 20, 0, 0, ctypes.byref(kind), ctypes.byref(fmt),
-                     ctypes.byref(n), ctypes.byref(after), ctypes.byref(data))
-sys.stdout.write((data.value or b"").decode("utf-8", "replace"))
-PY
 focus "$window"
 xdotool key ctrl+f
 sleep 0.3
@@ -184,7 +155,7 @@ snap find
 xdotool key Escape
 sleep 0.3
 xdotool key ctrl+c
-copied=$(timeout 5 python3 -c "$clipboard_reader") || fail "the clipboard could not be read"
+copied=$(timeout 5 xclip -o -selection clipboard) || fail "the clipboard could not be read"
 [ "$copied" = "Water temp" ] || fail "Ctrl+C copied \"$copied\" instead of the match"
 
 step "a burst, then Stop clicked at once: every datagram in the log, in order, none after"
