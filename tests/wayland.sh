@@ -140,7 +140,9 @@ wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not
 wait "$app_pid" || fail "the program's exit code was not 0"
 
 step "a platform the user chose is kept: native Wayland"
-run env QT_QPA_PLATFORM=wayland
+# Qt's Wayland plugin and libwayland keep allocations of their own at the end (seen under
+# the sanitizers); the program's own memory is checked in the steps above.
+run env QT_QPA_PLATFORM=wayland ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 # Placed by the compositor (weston: anywhere within 400 pixels of the corner).
 native_window() { [ -n "$(window_area 'Ventrix 1.0.1' 'role xdg_toplevel')" ]; }
 wait_for 10 native_window || fail "no native Wayland window"
