@@ -150,23 +150,11 @@ void TMainWindow::storeWhatWaits()
     // being gathered, and lines held in memory (into queue.tmp if the log is locked).
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     eventOutput->storeAll();
-    for (;;) {
-        const std::vector<TTrapIntake::Trap> traps = trapIntake().take(4096);
-        if (traps.empty())
-            break;
-        for (const TTrapIntake::Trap &trap : traps)
-            snmpEvent(trap.text, trap.kind, trap.msecsSinceEpoch);
+    while (takeTraps(4096))
         eventOutput->storeAll();
-    }
     syslogSocket->close();
-    for (;;) {
-        const std::vector<TSyslogIntake::Arrival> arrivals = syslogSocket->take(4096);
-        if (arrivals.empty())
-            break;
-        for (const TSyslogIntake::Arrival &arrival : arrivals)
-            processSyslogDatagram(arrival.bytes, arrival.msecsSinceEpoch);
+    while (takeDatagrams(4096))
         eventOutput->storeAll();
-    }
     if (logWriter.heldLines() > 0 || queueTimer->isActive())
         logWriter.flush(settings);
 }

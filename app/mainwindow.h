@@ -78,6 +78,9 @@ private:
     // for datagrams, and one later call of it.
     void readTraps();
     void queueTrapRead();
+    // Turns up to max of what the intake holds into lines; false when it held nothing.
+    bool takeDatagrams(int max);
+    bool takeTraps(int max);
     void snmpEvent(const QString &eventText, int trapKind, qint64 msecsSinceEpoch);
     // A receiver's reading ended on an error, or its losses grew.
     void syslogStateChanged();

@@ -235,12 +235,7 @@ void TMainWindow::onReadSyslogDatagram()
     syslogYields = 0;
     QElapsedTimer spent;
     spent.start();
-    while (eventOutput->hasRoom() && spent.elapsed() < SyslogSliceMs) {
-        const std::vector<TSyslogIntake::Arrival> arrivals = syslogSocket->take(256);
-        if (arrivals.empty())
-            break;
-        for (const TSyslogIntake::Arrival &arrival : arrivals)
-            processSyslogDatagram(arrival.bytes, arrival.msecsSinceEpoch);
+    while (eventOutput->hasRoom() && spent.elapsed() < SyslogSliceMs && takeDatagrams(256)) {
     }
     if (eventOutput->isEmpty()) {
         // Nothing else would take on what is left: be told of the next datagram, or take
@@ -267,12 +262,7 @@ void TMainWindow::readTraps()
     trapReadQueued = false;
     QElapsedTimer spent;
     spent.start();
-    while (eventOutput->hasRoom() && spent.elapsed() < SyslogSliceMs) {
-        const std::vector<TTrapIntake::Trap> traps = trapIntake().take(256);
-        if (traps.empty())
-            break;
-        for (const TTrapIntake::Trap &trap : traps)
-            snmpEvent(trap.text, trap.kind, trap.msecsSinceEpoch);
+    while (eventOutput->hasRoom() && spent.elapsed() < SyslogSliceMs && takeTraps(256)) {
     }
     if (eventOutput->isEmpty()) {
         if (!trapIntake().announceNext())
@@ -280,6 +270,22 @@ void TMainWindow::readTraps()
     } else if (eventOutput->hasRoom() && trapIntake().hasTraps()) {
         queueTrapRead();
     }
+}
+
+bool TMainWindow::takeDatagrams(int max)
+{
+    const std::vector<TSyslogIntake::Arrival> arrivals = syslogSocket->take(max);
+    for (const TSyslogIntake::Arrival &arrival : arrivals)
+        processSyslogDatagram(arrival.bytes, arrival.msecsSinceEpoch);
+    return !arrivals.empty();
+}
+
+bool TMainWindow::takeTraps(int max)
+{
+    const std::vector<TTrapIntake::Trap> traps = trapIntake().take(max);
+    for (const TTrapIntake::Trap &trap : traps)
+        snmpEvent(trap.text, trap.kind, trap.msecsSinceEpoch);
+    return !traps.empty();
 }
 
 void TMainWindow::queueTrapRead()

@@ -1,5 +1,6 @@
 #include "receiver.h"
 
+#include "readpace.h"
 #include "snmp_engine.h"
 #include "udp_linux.h"
 
@@ -49,17 +50,6 @@ constexpr std::size_t kBlockSize = 256 * 1024;
 // How many milliseconds in a row the decoder leaves the processor to the reader during a
 // burst.
 constexpr int kFloodPauses = 20;
-// How long datagrams gather in the kernel between two reads of a trickle. Every read
-// wakes the reader and then the decoder, which costs more than decoding a trap: a steady
-// stream is read ever less often, from 1 ms up to kMaxPauseMs, as long as no more than
-// kPauseDatagrams (a tenth of a normal user's socket buffer of typical traps) gather
-// meanwhile at the rate just seen. A faster stream is read without pauses.
-constexpr int kMaxPauseMs = 16;
-constexpr double kPauseDatagrams = 1024;
-// Datagrams a millisecond from which a stream read in pauses is a flood, whose reading
-// needs the processor more than decoding does. A burst is more than two pauses' worth
-// read without the socket running empty.
-constexpr double kFloodPerMs = 256;
 // A stop reads what the socket held when it began for this long at most, and decodes
 // what was received for this long at most after it began.
 constexpr auto kStopReading = std::chrono::seconds(1);
@@ -399,12 +389,10 @@ void Receiver::read(Context &context)
     using Clock = std::chrono::steady_clock;
     pollfd fds[2] = {{context.socket, POLLIN, 0}, {context.wake, POLLIN, 0}};
     m_receivingGeneration.store(context.generation);
+    // Every read wakes the reader and then the decoder, which costs more than decoding a
+    // trap: a steady stream is read in pauses. Decoding makes way for a flood.
+    Platform::ReadPace pace(static_cast<int>(kBatch));
     bool wait = true;
-    int pauseMs = 0;
-    // What came since the last read that emptied the socket, and when that was: the rate
-    // the next pause is set by.
-    std::size_t since = 0;
-    Clock::time_point sinceStart = Clock::now();
     for (;;) {
         // A burst is read without waiting, so without looking at the wake-up either.
         if (context.stopping.load(std::memory_order_relaxed) || context.finishing.load(std::memory_order_relaxed))
@@ -424,36 +412,9 @@ void Receiver::read(Context &context)
             fail(std::string("reception ended: ") + std::strerror(errno));
             return;
         }
-        if (count == 0) {
-            // The socket is empty: whatever burst there was has been read, and decoding
-            // need not make way for it any more.
-            context.flooded.store(false, std::memory_order_relaxed);
-            since = 0;
-            sinceStart = Clock::now();
-            pauseMs = 0;
-            wait = true;
-            continue;
-        }
-        since += static_cast<std::size_t>(count);
-        if (count == static_cast<int>(kBatch)) {
-            if (since > 2 * kPauseDatagrams)
-                context.flooded.store(true, std::memory_order_relaxed);
-            wait = false;
-            continue;
-        }
-        const Clock::time_point now = Clock::now();
-        const double ms = std::max(1.0, std::chrono::duration<double, std::milli>(now - sinceStart).count());
-        const double perMs = static_cast<double>(since) / ms;
-        // What a pause lets gather is read in full batches too: a steady stream read in
-        // pauses is no flood, and decoding that made way for it would only fall behind.
-        context.flooded.store(perMs >= kFloodPerMs, std::memory_order_relaxed);
-        since = 0;
-        sinceStart = now;
-        const int longest =
-            perMs * kMaxPauseMs > kPauseDatagrams ? static_cast<int>(kPauseDatagrams / perMs) : kMaxPauseMs;
-        pauseMs = std::min(pauseMs ? 2 * pauseMs : 1, longest);
-        wait = false;
-        // Too fast for any pause: read on, and wait only once a read finds nothing.
+        const int pauseMs = pace.next(count);
+        context.flooded.store(pace.flooded(), std::memory_order_relaxed);
+        wait = pauseMs == Platform::ReadPace::Wait;
         if (pauseMs > 0 && poll(&fds[1], 1, pauseMs) > 0)
             break;
     }

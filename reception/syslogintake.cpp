@@ -1,9 +1,10 @@
 #include "syslogintake.h"
 
+#include "readpace.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 
-#include <chrono>
 #include <cstring>
 
 #include <pthread.h>
@@ -17,18 +18,6 @@ constexpr int ReceiveBufferBytes = 64 * 1024 * 1024;
 // What a held datagram costs beyond its bytes (its NUL and queue bookkeeping), so that
 // a flood of tiny datagrams is bounded too.
 constexpr qsizetype ArrivalOverhead = 96;
-// How long datagrams gather in the kernel between two reads. A wake-up costs more than
-// reading a datagram, so a steady trickle is read ever less often, from TrickleMs up to
-// MaxTrickleMs. A pause is kept short enough that, at the rate just seen, no more than
-// PauseDatagrams gather meanwhile (a tenth of a normal user's socket buffer of typical
-// datagrams); a burst faster than that is read without pauses, each read as soon as
-// anything is there. Otherwise a burst that goes on while the thread waits for the
-// processor after its pause overruns the buffer.
-constexpr int TrickleMs = 1;
-constexpr int MaxTrickleMs = 16;
-constexpr double PauseDatagrams = 1024;
-// Datagrams a millisecond from which the socket is flooded (see isFlooded()).
-constexpr double FloodPerMs = 256;
 // Room for 2,000 or so typical datagrams, and for the largest one with its NUL; large
 // enough for pages of its own, given back as soon as it is freed (a steady stream maps
 // one every few seconds). A thread that allocated every datagram on its own grew its
@@ -84,7 +73,7 @@ void TSyslogIntake::close()
     }
     if (const quint64 left = socket.discardHeld())
         leftAtStop.fetch_add(left);
-    readOnce(false); // the drop count as the socket ends
+    countKernelDrops(); // as the socket ends
     socket.close();
     flooding.store(false);
 }
@@ -101,6 +90,16 @@ void TSyslogIntake::announceState()
         emit stateChanged();
 }
 
+bool TSyslogIntake::countKernelDrops()
+{
+    const quint64 kernel = socket.kernelDropped();
+    if (kernel == kernelBefore)
+        return false;
+    kernelLost.fetch_add(kernel - kernelBefore, std::memory_order_relaxed);
+    kernelBefore = kernel;
+    return true;
+}
+
 int TSyslogIntake::readOnce(bool wait)
 {
     incoming.clear();
@@ -113,13 +112,7 @@ int TSyslogIntake::readOnce(bool wait)
         receivedCount.fetch_add(quint64(count), std::memory_order_relaxed);
     // Every datagram of one read arrived within the last few milliseconds.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const quint64 kernel = socket.kernelDropped();
-    bool lost = false;
-    if (kernel != kernelBefore) {
-        kernelLost.fetch_add(kernel - kernelBefore, std::memory_order_relaxed);
-        kernelBefore = kernel;
-        lost = true;
-    }
+    bool lost = countKernelDrops();
     if (incomingOver) {
         overflow.fetch_add(incomingOver, std::memory_order_relaxed);
         lost = true;
@@ -149,13 +142,8 @@ int TSyslogIntake::readOnce(bool wait)
 void TSyslogIntake::read()
 {
     pthread_setname_np(pthread_self(), "syslog-reader");
-    using Clock = std::chrono::steady_clock;
+    Platform::ReadPace pace(Platform::DatagramSocket::Batch);
     bool wait = true;
-    int pauseMs = 0;
-    // What came since the last read that emptied the socket, and when that was: the rate
-    // the next pause is set by.
-    qsizetype since = 0;
-    Clock::time_point sinceStart = Clock::now();
     for (;;) {
         // A burst is read without waiting, so without looking at the wake-up either.
         if (stopping.load(std::memory_order_relaxed))
@@ -172,44 +160,12 @@ void TSyslogIntake::read()
         }
         if (count < 0)
             return;
-        if (count == 0) {
-            // Whatever burst there was has been read: frames need not make way for it.
-            flooding.store(false, std::memory_order_relaxed);
-            since = 0;
-            sinceStart = Clock::now();
-            pauseMs = 0;
-            wait = true;
-            continue;
-        }
-        since += count;
-        if (count == Platform::DatagramSocket::Batch) {
-            // More is there: read on at once. Twice what a pause lets gather is a burst,
-            // and others leave the processor to this thread meanwhile.
-            if (since > 2 * PauseDatagrams)
-                flooding.store(true, std::memory_order_relaxed);
-            wait = false;
-            continue;
-        }
-        const Clock::time_point now = Clock::now();
-        const double ms = qMax(1.0, std::chrono::duration<double, std::milli>(now - sinceStart).count());
-        const double perMs = double(since) / ms;
-        // A steady flood read in pauses is no burst: frames that made way for it would
-        // only be late.
-        flooding.store(perMs >= FloodPerMs, std::memory_order_relaxed);
-        since = 0;
-        sinceStart = now;
-        const int longest = perMs * MaxTrickleMs > PauseDatagrams ? int(PauseDatagrams / perMs) : MaxTrickleMs;
-        pauseMs = qMin(pauseMs ? 2 * pauseMs : TrickleMs, longest);
-        if (pauseMs == 0) {
-            // Too fast for any pause: read on, and wait only once a read finds nothing, so
-            // that the flood flag never outlasts the flood.
-            wait = false;
-            continue;
-        }
-        if (!socket.pause(pauseMs))
+        const int pauseMs = pace.next(count);
+        flooding.store(pace.flooded(), std::memory_order_relaxed);
+        wait = pauseMs == Platform::ReadPace::Wait;
+        // What comes meanwhile is read without waiting for more.
+        if (pauseMs > 0 && !socket.pause(pauseMs))
             return;
-        // What has come meanwhile is read without waiting for more.
-        wait = false;
     }
 }
 

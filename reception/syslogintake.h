@@ -86,6 +86,8 @@ private:
     // One read of the socket into memory: how many datagrams it read, or
     // DatagramSocket::Woken or Failed.
     int readOnce(bool wait);
+    // Adds what the socket last said the system dropped; true when that was anything.
+    bool countKernelDrops();
     void announceState();
     void stopReader();
     // Copies one datagram into the block being filled (the reading thread's).
